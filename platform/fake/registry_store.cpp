@@ -1,0 +1,441 @@
+// In-memory registry with the observable behaviour of the Win32 ANSI calls:
+// return codes, reported sizes, case-insensitive names, subkeys enumerated
+// in sorted order, handles that outlive the deletion of their key.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fake/fake_registry.h"
+#include "platform/win32_api.h"
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Folded(std::string_view text) {
+  std::string folded(text);
+  std::transform(folded.begin(), folded.end(), folded.begin(), Lower);
+  return folded;
+}
+
+bool SameName(std::string_view a, std::string_view b) { return Folded(a) == Folded(b); }
+
+struct Value {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct Key {
+  std::string name;
+  std::uintptr_t root = 0;
+  Key* parent = nullptr;
+  std::vector<std::shared_ptr<Key>> children;  // sorted by folded name
+  std::vector<Value> values;                   // in order of creation
+  bool deleted = false;
+
+  std::shared_ptr<Key> Child(std::string_view childName) const {
+    auto it = std::find_if(children.begin(), children.end(),
+                           [&](const auto& child) { return SameName(child->name, childName); });
+    return it == children.end() ? nullptr : *it;
+  }
+  Value* FindValue(std::string_view valueName) {
+    auto it = std::find_if(values.begin(), values.end(),
+                           [&](const Value& v) { return SameName(v.name, valueName); });
+    return it == values.end() ? nullptr : &*it;
+  }
+  // Root and path, folded, as refusals name them.
+  std::string Path() const {
+    std::vector<const Key*> chain;
+    for (const Key* k = this; k->parent != nullptr; k = k->parent) {
+      chain.push_back(k);
+    }
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      path += path.empty() ? "" : "\\";
+      path += Folded((*it)->name);
+    }
+    return path;
+  }
+};
+
+struct Refusal {
+  platform::fake::RegistryOperation operation;
+  std::uintptr_t root;
+  std::string path;
+};
+
+struct Store {
+  std::map<std::uintptr_t, std::shared_ptr<Key>> roots;
+  std::map<std::uintptr_t, std::shared_ptr<Key>> handles;
+  std::vector<Refusal> refusals;
+  std::uintptr_t nextHandle = 0x1000;
+
+  Store() { Reset(); }
+
+  void Reset() {
+    roots.clear();
+    handles.clear();
+    refusals.clear();
+    for (std::uintptr_t id :
+         {0x80000000U, 0x80000001U, 0x80000002U, 0x80000003U, 0x80000005U, 0x80000006U}) {
+      auto root = std::make_shared<Key>();
+      root->root = id;
+      roots[id] = root;
+    }
+  }
+
+  static std::uintptr_t Id(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
+
+  std::shared_ptr<Key> Resolve(HKEY key) const {
+    auto root = roots.find(Id(key));
+    if (root != roots.end()) {
+      return root->second;
+    }
+    auto handle = handles.find(Id(key));
+    return handle == handles.end() ? nullptr : handle->second;
+  }
+
+  HKEY NewHandle(std::shared_ptr<Key> key) {
+    std::uintptr_t id = nextHandle;
+    nextHandle += 4;
+    handles[id] = std::move(key);
+    return reinterpret_cast<HKEY>(id);  // NOLINT(performance-no-int-to-ptr)
+  }
+
+  bool Refused(platform::fake::RegistryOperation operation, const Key& key) const {
+    return std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) {
+      return r.operation == operation && r.root == key.root && r.path == key.Path();
+    });
+  }
+};
+
+Store& TheStore() {
+  static Store store;
+  return store;
+}
+
+// Splits a relative path into key names. A leading backslash is refused as
+// Windows does; one trailing backslash is tolerated.
+bool SplitPath(std::string_view path, std::vector<std::string>& names) {
+  if (!path.empty() && path.front() == '\\') {
+    return false;
+  }
+  if (!path.empty() && path.back() == '\\') {
+    path.remove_suffix(1);
+  }
+  while (!path.empty()) {
+    std::size_t cut = path.find('\\');
+    std::string_view name = path.substr(0, cut);
+    if (name.empty()) {
+      return false;
+    }
+    names.emplace_back(name);
+    path = cut == std::string_view::npos ? std::string_view{} : path.substr(cut + 1);
+  }
+  return true;
+}
+
+using platform::fake::RegistryOperation;
+
+LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create) {
+  if (result == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Store& store = TheStore();
+  std::shared_ptr<Key> key = store.Resolve(parentHandle);
+  if (!key) {
+    return ERROR_INVALID_HANDLE;
+  }
+  std::vector<std::string> names;
+  if (!SplitPath(subKey == nullptr ? "" : subKey, names)) {
+    return ERROR_BAD_PATHNAME;
+  }
+  if (key->deleted) {
+    return ERROR_KEY_DELETED;
+  }
+  for (const std::string& name : names) {
+    std::shared_ptr<Key> child = key->Child(name);
+    if (!child) {
+      if (!create) {
+        return ERROR_FILE_NOT_FOUND;
+      }
+      child = std::make_shared<Key>();
+      child->name = name;
+      child->root = key->root;
+      child->parent = key.get();
+      if (store.Refused(RegistryOperation::Create, *child)) {
+        return ERROR_ACCESS_DENIED;
+      }
+      auto at = std::find_if(key->children.begin(), key->children.end(),
+                             [&](const auto& c) { return Folded(c->name) > Folded(name); });
+      key->children.insert(at, child);
+    }
+    key = child;
+  }
+  if (store.Refused(create ? RegistryOperation::Create : RegistryOperation::Open, *key)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  *result = store.NewHandle(key);
+  return ERROR_SUCCESS;
+}
+
+// The open key behind a handle, or the error a call on it gets.
+LSTATUS Live(HKEY handle, std::shared_ptr<Key>& key) {
+  key = TheStore().Resolve(handle);
+  if (!key) {
+    return ERROR_INVALID_HANDLE;
+  }
+  return key->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+void Erase(Key& key) {
+  key.deleted = true;
+  key.parent = nullptr;
+  for (auto& child : key.children) {
+    Erase(*child);
+  }
+  key.children.clear();
+}
+
+// Hands stored data out the way the ANSI calls do: the size alone without a
+// buffer, ERROR_MORE_DATA with the needed size when the buffer is short.
+LSTATUS CopyOut(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
+  if (size == nullptr) {
+    return buffer == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+  }
+  auto needed = static_cast<DWORD>(data.size());
+  if (buffer != nullptr) {
+    if (*size < needed) {
+      *size = needed;
+      return ERROR_MORE_DATA;
+    }
+    std::copy(data.begin(), data.end(), buffer);
+  }
+  *size = needed;
+  return ERROR_SUCCESS;
+}
+
+void Assign(Key& key, std::string_view name, DWORD type, std::vector<BYTE> data) {
+  if (Value* existing = key.FindValue(name)) {
+    existing->type = type;
+    existing->data = std::move(data);
+    return;
+  }
+  key.values.push_back(Value{std::string(name), type, std::move(data)});
+}
+
+}  // namespace
+
+namespace platform::fake {
+
+void ResetRegistry() { TheStore().Reset(); }
+
+void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path) {
+  TheStore().refusals.push_back(
+      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(path)});
+}
+
+std::size_t OpenKeyCount() { return TheStore().handles.size(); }
+
+}  // namespace platform::fake
+
+LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  if (result == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // An empty path hands back the parent's own handle, not a new one.
+  if (subKey == nullptr || *subKey == '\0') {
+    *result = key;
+    return ERROR_SUCCESS;
+  }
+  return OpenOrCreate(key, subKey, result, false);
+}
+
+LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  return OpenOrCreate(key, subKey, result, true);
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  Store& store = TheStore();
+  if (store.roots.contains(Store::Id(key))) {
+    return ERROR_SUCCESS;
+  }
+  return store.handles.erase(Store::Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (subKey == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> target;
+  if (LSTATUS status = Live(key, target); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (*subKey != '\0') {
+    HKEY child = nullptr;
+    if (LSTATUS status = RegOpenKeyA(key, subKey, &child); status != ERROR_SUCCESS) {
+      return status;
+    }
+    target = TheStore().Resolve(child);
+    RegCloseKey(child);
+  }
+  if (target->parent == nullptr || !target->children.empty() ||
+      TheStore().Refused(RegistryOperation::Delete, *target)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  auto& siblings = target->parent->children;
+  siblings.erase(std::find(siblings.begin(), siblings.end(), target));
+  Erase(*target);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  std::string_view name = valueName == nullptr ? "" : valueName;
+  auto it = std::find_if(open->values.begin(), open->values.end(),
+                         [&](const Value& v) { return SameName(v.name, name); });
+  if (it == open->values.end()) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (TheStore().Refused(RegistryOperation::SetValue, *open)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  open->values.erase(it);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  const Value* value = open->FindValue(valueName == nullptr ? "" : valueName);
+  if (value == nullptr) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  return CopyOut(value->data, data, dataSize);
+}
+
+LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
+  HKEY open = key;
+  if (subKey != nullptr && *subKey != '\0') {
+    if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
+      return status;
+    }
+  }
+  LSTATUS status = RegQueryValueExA(open, "", nullptr, nullptr, reinterpret_cast<LPBYTE>(data),
+                                    reinterpret_cast<LPDWORD>(dataSize));
+  // A key without a default value answers with the empty text.
+  if (status == ERROR_FILE_NOT_FOUND) {
+    if (data != nullptr) {
+      *data = '\0';
+    }
+    if (dataSize != nullptr) {
+      *dataSize = 1;
+    }
+    status = ERROR_SUCCESS;
+  }
+  if (open != key) {
+    RegCloseKey(open);
+  }
+  return status;
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+  if (reserved != 0 || (data == nullptr && dataSize != 0)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (TheStore().Refused(RegistryOperation::SetValue, *open)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  // As Windows does: a text whose terminator was left out of the size gets
+  // it back when the byte after the data is zero.
+  bool stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  if (stringType && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+    ++dataSize;
+  }
+  std::vector<BYTE> bytes(data, data + dataSize);
+  Assign(*open, valueName == nullptr ? "" : valueName, type, std::move(bytes));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
+  if (type != REG_SZ || data == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  HKEY open = key;
+  if (subKey != nullptr && *subKey != '\0') {
+    if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
+      return status;
+    }
+  }
+  // The size given is ignored: the text and its terminator are stored.
+  LSTATUS status = RegSetValueExA(open, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                  static_cast<DWORD>(std::strlen(data) + 1));
+  if (open != key) {
+    RegCloseKey(open);
+  }
+  return status;
+}
+
+LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (index >= open->children.size()) {
+    return ERROR_NO_MORE_ITEMS;
+  }
+  const std::string& childName = open->children[index]->name;
+  if (name == nullptr || childName.size() + 1 > nameSize) {
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, childName.c_str(), childName.size() + 1);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
+      (data != nullptr && dataSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (index >= open->values.size()) {
+    return ERROR_NO_MORE_ITEMS;
+  }
+  const Value& value = open->values[index];
+  if (value.name.size() + 1 > *nameSize) {
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, value.name.c_str(), value.name.size() + 1);
+  *nameSize = static_cast<DWORD>(value.name.size());
+  if (type != nullptr) {
+    *type = value.type;
+  }
+  return CopyOut(value.data, data, dataSize);
+}

@@ -1,0 +1,93 @@
+// The operating-system calls the program makes, under their Win32 names.
+//
+// On Windows this is <windows.h> itself. Elsewhere it declares the same
+// types, constants and ANSI functions, implemented by the in-memory
+// substitutes of platform/fake, so the logic above compiles and runs
+// unchanged on both.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+
+#else
+
+#include <cstdint>
+
+using BYTE = unsigned char;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using LSTATUS = LONG;
+using UINT = unsigned int;
+using BOOL = int;
+using LANGID = WORD;
+using REGSAM = DWORD;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using LPCSTR = const char*;
+using LPSTR = char*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using PVOID = void*;
+using LPVOID = void*;
+using HANDLE = void*;
+
+struct FenwarelKey;
+using HKEY = FenwarelKey*;
+using PHKEY = HKEY*;
+struct FenwarelWindow;
+using HWND = FenwarelWindow*;
+struct FenwarelModule;
+using HINSTANCE = FenwarelModule*;
+using HMODULE = HINSTANCE;
+
+// Predefined keys carry the same values as on Windows.
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,performance-no-int-to-ptr)
+#define FENWAREL_PREDEFINED_KEY(value) (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(value)))
+#define HKEY_CLASSES_ROOT FENWAREL_PREDEFINED_KEY(0x80000000U)
+#define HKEY_CURRENT_USER FENWAREL_PREDEFINED_KEY(0x80000001U)
+#define HKEY_LOCAL_MACHINE FENWAREL_PREDEFINED_KEY(0x80000002U)
+#define HKEY_USERS FENWAREL_PREDEFINED_KEY(0x80000003U)
+#define HKEY_PERFORMANCE_DATA FENWAREL_PREDEFINED_KEY(0x80000004U)
+#define HKEY_CURRENT_CONFIG FENWAREL_PREDEFINED_KEY(0x80000005U)
+#define HKEY_DYN_DATA FENWAREL_PREDEFINED_KEY(0x80000006U)
+// NOLINTEND(cppcoreguidelines-macro-usage,performance-no-int-to-ptr)
+
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_BAD_PATHNAME = 161;
+inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+
+// Registry, ANSI forms.
+LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
+LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize);
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize);
+LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD dataSize);
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize);
+LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LSTATUS RegCloseKey(HKEY key);
+
+#endif

@@ -1,0 +1,71 @@
+// A registry object: one root key, at most one open key below it, and the
+// value named by QueryName that reading and writing act on.
+//
+// Registry failures never throw: opening and creating report them as False,
+// reading as the empty text, and failed writes and deletes are silent. Only
+// conversions throw: OverflowError for a byte sequence above 32,767 bytes,
+// ConversionError for a null value written as a key's default value.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/registry_key.h"
+#include "registry/tagged_value.h"
+
+namespace registry {
+
+class Registry {
+ public:
+  // The value that QueryValue reads and writes; "" is the open key's default value.
+  std::string QueryName;
+
+  // Root HKEY_CURRENT_USER ("HKCU"), no key open.
+  Registry() = default;
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+  ~Registry() = default;
+
+  // Chooses the root by its long or short name, in any case ("hklm",
+  // "HKEY_LOCAL_MACHINE"). An unknown name changes nothing. A key that is
+  // open stays open under its old root.
+  void RootKeyName(std::string_view Name);
+  // The name last assigned as the caller wrote it, "HKCU" at first.
+  [[nodiscard]] const std::string& RootKeyName() const { return rootName_; }
+
+  // Writes Value under KeyName when Force is non-zero or nothing that counts
+  // as present is there: a missing, empty, unreadable or byte-sequence value.
+  // QueryName is kept, unless a conversion error interrupts the write.
+  void SetDefault(std::string_view KeyName, const TaggedValue& Value, Boolean Force);
+
+  // Writes the value named by QueryName (the default value as its text).
+  void QueryValue(const TaggedValue& Value);
+  // Reads it: a text, a 32-bit integer or a byte sequence; "" when nothing can be read.
+  [[nodiscard]] TaggedValue QueryValue() const;
+
+  // Deletes the value named by QueryName, then empties QueryName.
+  void DeleteName();
+
+  // Opens SubKey below the root (OpenKey) or opens it creating what is
+  // missing (CreateKey), closing the previous key first and emptying
+  // QueryName. kTrue on success; after a failure no key is open.
+  Boolean OpenKey(std::string_view SubKey);
+  Boolean CreateKey(std::string_view SubKey);
+
+  // Deletes the open key itself and closes it. A store may refuse while the
+  // key has subkeys; it is closed all the same.
+  void DeleteKey();
+
+ private:
+  // Sets the root key by name; an unknown name changes nothing. True when recognised.
+  bool ParseRootName(std::string_view Name);
+  void StoreValue(const TaggedValue& Value);
+  template <class StoreCall>
+  Boolean Open(std::string_view SubKey, StoreCall call);
+
+  HKEY root_ = HKEY_CURRENT_USER;
+  std::string rootName_ = "HKCU";
+  platform::UniqueKey open_;
+};
+
+}  // namespace registry

@@ -1,0 +1,67 @@
+// Failures that the real registry cannot be made to show on demand: refused
+// creates, writes and deletes, injected into the substitute.
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_registry.h"
+#include "registry/registry.h"
+#include "scratch_key.h"
+
+namespace {
+
+using platform::fake::OpenKeyCount;
+using platform::fake::RefuseRegistry;
+using platform::fake::RegistryOperation;
+using registry::kFalse;
+using registry::kTrue;
+using registry::Registry;
+using registry::TaggedValue;
+using testing_support::KeyExists;
+using testing_support::RawGet;
+
+class RegistryFailure : public testing_support::ScratchTest {};
+
+TEST_F(RegistryFailure, RefusedCreateGivesFalseAndLeavesNoKeyOpen) {
+  RefuseRegistry(RegistryOperation::Create, HKEY_CURRENT_USER, Path("denied"));
+  Registry reg;
+  ASSERT_EQ(reg.CreateKey(Path()), kTrue);
+  EXPECT_EQ(reg.CreateKey(Path("denied")), kFalse);
+  EXPECT_EQ(OpenKeyCount(), 0U);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path()));  // the parent on the way was made
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("denied")));
+  EXPECT_EQ(reg.QueryValue(), TaggedValue{std::string()});
+}
+
+TEST_F(RegistryFailure, RefusedWritesAreSilentAndReadAsBefore) {
+  Registry reg;
+  ASSERT_EQ(reg.CreateKey(Path()), kTrue);
+  RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path());
+  reg.QueryName = "StickyKey";
+  EXPECT_NO_THROW(reg.SetDefault("StickyKey", TaggedValue{std::int16_t{192}}, kFalse));
+  EXPECT_NO_THROW(reg.QueryValue(TaggedValue{std::int32_t{1}}));
+  EXPECT_EQ(reg.QueryValue(), TaggedValue{std::string()});
+  reg.QueryName = "";
+  EXPECT_NO_THROW(reg.QueryValue(TaggedValue{std::string("1")}));
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path(), "").has_value());
+}
+
+TEST_F(RegistryFailure, RefusedDeleteStillClosesTheKey) {
+  Registry reg;
+  ASSERT_EQ(reg.CreateKey(Path("kept")), kTrue);
+  RefuseRegistry(RegistryOperation::Delete, HKEY_CURRENT_USER, Path("kept"));
+  reg.DeleteKey();
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("kept")));
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+TEST_F(RegistryFailure, EveryKeyIsClosedWhenTheObjectGoes) {
+  {
+    Registry reg;
+    ASSERT_EQ(reg.CreateKey(Path("a")), kTrue);
+    ASSERT_EQ(reg.OpenKey(Path("a")), kTrue);  // the first one is closed here
+    ASSERT_EQ(reg.CreateKey(Path("b")), kTrue);
+    EXPECT_EQ(OpenKeyCount(), 1U);
+  }
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+}  // namespace

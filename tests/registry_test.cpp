@@ -1,0 +1,327 @@
+// The registry object against the store: the substitute natively, the real
+// registry under Wine.
+#include "registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include "scratch_key.h"
+
+namespace {
+
+using registry::Boolean;
+using registry::Bytes;
+using registry::kFalse;
+using registry::kTrue;
+using registry::Registry;
+using registry::TaggedValue;
+using testing_support::BytesOf;
+using testing_support::KeyExists;
+using testing_support::RawGet;
+using testing_support::RawSet;
+using testing_support::StoredValue;
+
+class RegistryTest : public testing_support::ScratchTest {
+ protected:
+  // A registry object with the scratch key of HKCU open.
+  Registry& Opened() {
+    EXPECT_EQ(reg_.CreateKey(Path()), kTrue);
+    return reg_;
+  }
+  std::optional<StoredValue> Stored(const std::string& name) const {
+    return RawGet(HKEY_CURRENT_USER, Path(), name);
+  }
+  void Put(const std::string& name, DWORD type, const std::vector<BYTE>& data) const {
+    RawSet(HKEY_CURRENT_USER, Path(), name, type, data);
+  }
+
+  Registry reg_;
+};
+
+// --- Root names -----------------------------------------------------------
+
+TEST_F(RegistryTest, NewObjectWorksUnderCurrentUser) {
+  EXPECT_EQ(reg_.RootKeyName(), "HKCU");
+  EXPECT_EQ(reg_.QueryName, "");
+  ASSERT_EQ(reg_.CreateKey(Path()), kTrue);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path()));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path()));
+}
+
+TEST_F(RegistryTest, RootNamesAreRecognisedInAnyCaseAndKeptAsWritten) {
+  for (const char* name :
+       {"HKEY_CURRENT_USER", "hkcu", "Hkey_Local_Machine", "HKLM", "hkey_classes_root", "HKCR",
+        "HKEY_CURRENT_CONFIG", "hkcc", "HKEY_DYN_DATA", "HKDD", "hkey_users", "HKUS"}) {
+    Registry reg;
+    reg.RootKeyName(name);
+    EXPECT_EQ(reg.RootKeyName(), name);
+  }
+}
+
+TEST_F(RegistryTest, UnknownRootNamesChangeNothing) {
+  reg_.RootKeyName("hklm");
+  for (const char* name :
+       {"HKU", " HKLM", "HKLM ", "HKEY_PERFORMANCE_DATA", "", "HKCU\\Software"}) {
+    reg_.RootKeyName(name);
+    EXPECT_EQ(reg_.RootKeyName(), "hklm") << name;
+  }
+  ASSERT_EQ(reg_.CreateKey(Path()), kTrue);
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path()));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path()));
+}
+
+TEST_F(RegistryTest, AnOpenKeyStaysUnderItsOldRoot) {
+  Opened().RootKeyName("HKLM");
+  reg_.QueryName = "Where";
+  reg_.QueryValue(TaggedValue{std::string("user")});
+  EXPECT_TRUE(Stored("Where").has_value());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path()));
+}
+
+// --- Opening, creating, deleting keys ---------------------------------------
+
+TEST_F(RegistryTest, OpenKeyFindsOnlyExistingKeysCreateKeyMakesThem) {
+  reg_.QueryName = "kept?";
+  EXPECT_EQ(reg_.OpenKey(Path("a\\b")), kFalse);
+  EXPECT_EQ(reg_.QueryName, "");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("a")));
+
+  reg_.QueryName = "kept?";
+  EXPECT_EQ(reg_.CreateKey(Path("a\\b")), kTrue);
+  EXPECT_EQ(reg_.QueryName, "");
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("a\\b")));
+  EXPECT_EQ(reg_.OpenKey(Path("A\\B")), kTrue);
+}
+
+TEST_F(RegistryTest, AfterAFailedOpenNoKeyIsOpen) {
+  Opened().QueryName = "Value";
+  reg_.QueryValue(TaggedValue{std::int32_t{1}});
+  ASSERT_EQ(reg_.OpenKey(Path("missing")), kFalse);
+  reg_.QueryName = "Value";
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});  // not the old key's value
+  reg_.QueryValue(TaggedValue{std::int32_t{2}});
+  EXPECT_EQ(Stored("Value")->data, (std::vector<BYTE>{1, 0, 0, 0}));
+}
+
+TEST_F(RegistryTest, DeleteKeyRemovesTheOpenKeyAndClosesIt) {
+  ASSERT_EQ(reg_.CreateKey(Path("gone")), kTrue);
+  reg_.QueryName = "x";
+  reg_.DeleteKey();
+  EXPECT_EQ(reg_.QueryName, "");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("gone")));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path()));
+
+  reg_.QueryName = "still here";
+  reg_.DeleteKey();  // nothing open: nothing changes
+  EXPECT_EQ(reg_.QueryName, "still here");
+}
+
+TEST_F(RegistryTest, DeleteKeyLeavesAKeyWithSubkeysButClosesIt) {
+  ASSERT_EQ(reg_.CreateKey(Path("parent\\child")), kTrue);
+  ASSERT_EQ(reg_.OpenKey(Path("parent")), kTrue);
+  reg_.DeleteKey();
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("parent\\child")));
+  reg_.QueryName = "v";
+  reg_.QueryValue(TaggedValue{std::string("x")});  // no key open any more
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("parent"), "v").has_value());
+}
+
+TEST_F(RegistryTest, DeleteNameRemovesNamedAndDefaultValues) {
+  Put("Named", REG_DWORD, {1, 0, 0, 0});
+  Put("", REG_SZ, BytesOf(std::string("abc", 4)));
+  Opened().QueryName = "named";
+  reg_.DeleteName();
+  EXPECT_EQ(reg_.QueryName, "");
+  EXPECT_FALSE(Stored("Named").has_value());
+  reg_.DeleteName();
+  EXPECT_FALSE(Stored("").has_value());
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});
+}
+
+// --- Reading ---------------------------------------------------------------
+
+struct ReadCase {
+  const char* what;
+  DWORD type;
+  std::vector<BYTE> stored;
+  TaggedValue expected;
+};
+
+TEST_F(RegistryTest, ReadingMapsEachStoredTypeAndSize) {
+  const std::vector<ReadCase> cases = {
+      {"empty REG_SZ", REG_SZ, {}, std::string()},
+      {"REG_SZ with terminator", REG_SZ, BytesOf(std::string("abc", 4)), std::string("abc")},
+      {"REG_SZ without terminator", REG_SZ, BytesOf("abc"), std::string("abc")},
+      {"REG_SZ cut at first zero", REG_SZ, BytesOf(std::string("ab\0cd", 6)), std::string("ab")},
+      {"REG_BINARY", REG_BINARY, {0, 1, 0xFF}, Bytes{0, 1, 0xFF}},
+      {"REG_BINARY of size 0", REG_BINARY, {}, Bytes{}},
+      {"REG_DWORD", REG_DWORD, {0xC0, 0, 0, 0}, std::int32_t{192}},
+      {"REG_DWORD negative", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, std::int32_t{-1}},
+      {"REG_DWORD_BIG_ENDIAN, no swap", REG_DWORD_BIG_ENDIAN, {0xC0, 0, 0, 0}, std::int32_t{192}},
+      {"REG_DWORD of 2 bytes", REG_DWORD, {0x34, 0x12}, std::int32_t{0x1234}},
+      {"REG_DWORD of 8 bytes", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8}, std::int32_t{0x04030201}},
+      {"REG_DWORD of 0 bytes", REG_DWORD, {}, std::int32_t{0}},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, BytesOf(std::string("%x%", 4)), std::string()},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, BytesOf(std::string("a\0b\0", 5)), std::string()},
+      {"REG_NONE", REG_NONE, {1, 2}, std::string()},
+  };
+  for (const ReadCase& c : cases) {
+    Put(c.what, c.type, c.stored);
+  }
+  Opened();
+  for (const ReadCase& c : cases) {
+    reg_.QueryName = c.what;
+    EXPECT_EQ(reg_.QueryValue(), c.expected) << c.what;
+    EXPECT_EQ(reg_.QueryName, c.what);
+  }
+  reg_.QueryName = "missing";
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});
+}
+
+TEST_F(RegistryTest, ReadingWithoutAnOpenKeyGivesTheEmptyText) {
+  reg_.QueryName = "x";
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});
+  reg_.QueryName = "";
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});
+}
+
+TEST_F(RegistryTest, DefaultValueReadsAsTextLessOneTerminator) {
+  Opened();
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});  // no default value yet
+  Put("", REG_SZ, BytesOf(std::string("abc", 4)));
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string("abc")});
+  Put("", REG_SZ, BytesOf(std::string("abc\0\0", 5)));
+  EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string("abc\0", 4)});
+}
+
+// --- Writing ---------------------------------------------------------------
+
+struct WriteCase {
+  const char* name;
+  TaggedValue value;
+  std::optional<StoredValue> stored;
+};
+
+TEST_F(RegistryTest, WritingNamedValuesStoresEachKindAsItsType) {
+  const std::vector<WriteCase> cases = {
+      {"Text", std::string("abc"), StoredValue{REG_SZ, BytesOf(std::string("abc", 4))}},
+      {"Empty text", std::string(), StoredValue{REG_SZ, {}}},
+      {"Int16", std::int16_t{192}, StoredValue{REG_DWORD, {0xC0, 0, 0, 0}}},
+      {"Int16 -1", std::int16_t{-1}, StoredValue{REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}}},
+      {"Int32", std::int32_t{0x01020304}, StoredValue{REG_DWORD, {4, 3, 2, 1}}},
+      {"Bytes", Bytes{9, 0, 8}, StoredValue{REG_BINARY, {9, 0, 8}}},
+      {"No bytes", Bytes{}, StoredValue{REG_BINARY, {}}},
+      {"Boolean", true, std::nullopt},
+      {"Double", 1.5, std::nullopt},
+      {"Byte", std::uint8_t{7}, std::nullopt},
+      {"Date", registry::Date{}, std::nullopt},
+      {"Empty", registry::Empty{}, std::nullopt},
+      {"Null", registry::Null{}, std::nullopt},
+  };
+  Opened();
+  for (const WriteCase& c : cases) {
+    reg_.QueryName = c.name;
+    EXPECT_NO_THROW(reg_.QueryValue(c.value)) << c.name;
+    EXPECT_EQ(Stored(c.name), c.stored) << c.name;
+    EXPECT_EQ(reg_.QueryName, c.name);
+  }
+}
+
+TEST_F(RegistryTest, ByteSequencesStopAt32767Bytes) {
+  Opened().QueryName = "Blob";
+  Bytes largest(32767, 0xAB);
+  reg_.QueryValue(TaggedValue{largest});
+  EXPECT_EQ(Stored("Blob")->data.size(), 32767U);
+
+  reg_.QueryName = "Too large";
+  EXPECT_THROW(reg_.QueryValue(TaggedValue{Bytes(32768, 1)}), registry::OverflowError);
+  EXPECT_FALSE(Stored("Too large").has_value());
+}
+
+TEST_F(RegistryTest, DefaultValueIsWrittenAsTheTextOfAnyKind) {
+  const std::vector<std::pair<TaggedValue, std::string>> cases = {
+      {std::string("1"), "1"},
+      {std::int32_t{-42}, "-42"},
+      {std::int16_t{192}, "192"},
+      {true, "True"},
+      {false, "False"},
+      {std::uint8_t{255}, "255"},
+      {0.1, "0.1"},
+      {1e21, "1e+21"},
+      {registry::Date{2026, 12, 8, 14, 5, 0}, "2026-12-08T14:05:00"},
+      {Bytes{'h', 'i'}, "hi"},
+      {registry::Empty{}, ""},
+      {registry::Sequence{{"a", "b"}}, "a,b"},
+  };
+  Opened();
+  for (const auto& [value, text] : cases) {
+    reg_.QueryValue(value);
+    EXPECT_EQ(Stored(""), (StoredValue{REG_SZ, BytesOf(text + '\0')})) << text;
+    EXPECT_EQ(reg_.QueryValue(), TaggedValue{text});
+  }
+  EXPECT_THROW(reg_.QueryValue(TaggedValue{registry::Null{}}), registry::ConversionError);
+}
+
+TEST_F(RegistryTest, WritingWithoutAnOpenKeyIsSilent) {
+  reg_.QueryName = "x";
+  EXPECT_NO_THROW(reg_.QueryValue(TaggedValue{std::string("lost")}));
+  reg_.QueryName = "";
+  EXPECT_NO_THROW(reg_.QueryValue(TaggedValue{std::string("lost")}));
+  EXPECT_NO_THROW(reg_.DeleteName());
+}
+
+// --- SetDefault ------------------------------------------------------------
+
+TEST_F(RegistryTest, SetDefaultWritesOnlyWhatIsMissingEmptyOrBinary) {
+  struct Case {
+    const char* what;
+    std::optional<StoredValue> before;
+    StoredValue after;
+  };
+  const StoredValue written{REG_DWORD, {0xC0, 0, 0, 0}};
+  const std::vector<Case> cases = {
+      {"missing", std::nullopt, written},
+      {"number", StoredValue{REG_DWORD, {5, 0, 0, 0}}, StoredValue{REG_DWORD, {5, 0, 0, 0}}},
+      {"big-endian", StoredValue{REG_DWORD_BIG_ENDIAN, {0, 0, 0, 5}},
+       StoredValue{REG_DWORD_BIG_ENDIAN, {0, 0, 0, 5}}},
+      {"empty text", StoredValue{REG_SZ, {}}, written},
+      {"text", StoredValue{REG_SZ, BytesOf(std::string("7", 2))},
+       StoredValue{REG_SZ, BytesOf(std::string("7", 2))}},
+      {"binary", StoredValue{REG_BINARY, {1}}, written},
+      {"unhandled type", StoredValue{REG_EXPAND_SZ, BytesOf(std::string("x", 2))}, written},
+  };
+  for (const Case& c : cases) {
+    if (c.before) {
+      Put(c.what, c.before->type, c.before->data);
+    }
+  }
+  Opened();
+  for (const Case& c : cases) {
+    reg_.QueryName = "unrelated";
+    reg_.SetDefault(c.what, TaggedValue{std::int16_t{192}}, kFalse);
+    EXPECT_EQ(Stored(c.what), c.after) << c.what;
+    EXPECT_EQ(reg_.QueryName, "unrelated");
+  }
+}
+
+TEST_F(RegistryTest, SetDefaultWithForceAlwaysWrites) {
+  Put("StickyKey", REG_DWORD, {5, 0, 0, 0});
+  Opened();
+  for (Boolean force : {kTrue, Boolean{1}}) {
+    reg_.SetDefault("StickyKey", TaggedValue{std::int32_t{force}}, force);
+    EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::string()});  // QueryName is back to ""
+    reg_.QueryName = "StickyKey";
+    EXPECT_EQ(reg_.QueryValue(), TaggedValue{std::int32_t{force}});
+    reg_.QueryName = "";
+  }
+}
+
+TEST_F(RegistryTest, SetDefaultLeavesTheNameSetWhenTheWriteThrows) {
+  Opened().QueryName = "before";
+  EXPECT_THROW(reg_.SetDefault("Blob", TaggedValue{Bytes(40000)}, kTrue), registry::OverflowError);
+  EXPECT_EQ(reg_.QueryName, "Blob");
+  EXPECT_THROW(reg_.SetDefault("", TaggedValue{registry::Null{}}, kTrue),
+               registry::ConversionError);
+  EXPECT_EQ(reg_.QueryName, "");
+}
+
+}  // namespace
