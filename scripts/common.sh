@@ -70,10 +70,13 @@ fenwarel_prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.fenwarel-ready"
   fi
-  # A persistent wineserver started here, not inside a test, so that no
-  # lingering Wine process holds a test's output open.
+  # A persistent wineserver, and Wine's own service processes, started here
+  # with their output discarded: started by a test instead, they would
+  # inherit its output and CTest would wait for them forever.
+  wineserver -w
   wineserver -p
   FENWAREL_WINESERVER=1
+  wine wineboot </dev/null >/dev/null 2>&1
 }
 
 fenwarel_cleanup() {
