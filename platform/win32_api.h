@@ -42,6 +42,9 @@ using HWND = FenwarelWindow*;
 struct FenwarelModule;
 using HINSTANCE = FenwarelModule*;
 using HMODULE = HINSTANCE;
+using FARPROC = std::intptr_t (*)();
+
+#define WINAPI
 
 // Predefined keys carry the same values as on Windows.
 // NOLINTBEGIN(cppcoreguidelines-macro-usage,performance-no-int-to-ptr)
@@ -73,6 +76,32 @@ inline constexpr DWORD REG_BINARY = 3;
 inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
 inline constexpr DWORD REG_MULTI_SZ = 7;
+
+inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_USER = 0x0400;
+inline constexpr int SW_RESTORE = 9;
+inline constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
+inline constexpr DWORD LOAD_LIBRARY_AS_IMAGE_RESOURCE = 0x00000020;
+
+// Windows and messages.
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL ShowWindow(HWND window, int command);
+BOOL SetForegroundWindow(HWND window);
+
+// Modules and their resources.
+HMODULE LoadLibraryA(LPCSTR fileName);
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize);
+LANGID GetUserDefaultUILanguage();
+
+// Kernel objects.
+HANDLE CreateMutexA(void* attributes, BOOL initialOwner, LPCSTR name);
+BOOL CloseHandle(HANDLE object);
+DWORD GetLastError();
 
 // Registry, ANSI forms.
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);

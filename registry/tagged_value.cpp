@@ -1,16 +1,23 @@
 #include "registry/tagged_value.h"
 
 #include <array>
-#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 
 namespace registry {
 namespace {
 
+// The shortest decimal text that reads back as the same number. Done with
+// printf rather than std::to_chars, whose tables would double the program's size.
 std::string ShortestText(double number) {
-  std::array<char, 32> buffer{};
-  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number);
-  return error == std::errc{} ? std::string(buffer.data(), end) : std::string{};
+  std::array<char, 40> buffer{};
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(buffer.data(), buffer.size(), "%.*g", digits, number);
+    if (std::strtod(buffer.data(), nullptr) == number) {
+      break;
+    }
+  }
+  return buffer.data();
 }
 
 std::string IsoText(const Date& date) {

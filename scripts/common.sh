@@ -26,6 +26,7 @@ fenwarel_install_deps() {
   command -v clang-tidy >/dev/null || need+=(clang-tidy)
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
+  dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
   [ ${#need[@]} -eq 0 ] && return 0
 
   echo "Installing: ${need[*]}"

@@ -1,0 +1,200 @@
+#include "app/settings_dialog.h"
+
+#include <array>
+
+#include "app/command_line.h"
+#include "app/resource.h"
+#include "app/settings.h"
+#include "platform/guarded.h"
+#include "platform/service_library.h"
+#include "registry/registry.h"
+
+namespace app {
+namespace {
+
+using platform::Guarded;
+using registry::kFalse;
+using registry::kTrue;
+using registry::Registry;
+using registry::TaggedValue;
+
+// Twips, relative to the client area; listed in tab order.
+constexpr std::array<platform::ControlLayout, 4> kControls{{
+    {ZFenwarel::OK, platform::ControlKind::PushButton, "OK", 1560, 3840, 1215, 375},
+    {ZFenwarel::Cancel, platform::ControlKind::PushButton, "Cancel", 3000, 3840, 1215, 375},
+    {ZFenwarel::chkStandbyMsg, platform::ControlKind::CheckBox,
+     "Display a Standby confirmation message if Fn+F3 is pushed.", 360, 600, 3735, 615},
+    {ZFenwarel::chkHiberMsg, platform::ControlKind::CheckBox,
+     "Display a Hibernation confirmation message if Fn+F4 is pushed.", 360, 1440, 3735, 615},
+}};
+
+constexpr platform::FormLayout kLayout{ZFenwarel::kClassName, "ZELMOOR Hotkey", 4380, 4380,
+                                       IDI_FENWAREL,          kControls};
+
+// The name of the mutex that marks a running instance in this session.
+constexpr const char* kInstanceName = "Local\\Zelmoor.Fenwarel.Settings";
+
+}  // namespace
+
+ZFenwarel::ZFenwarel() : form_(kLayout, *this), instance_(kInstanceName) {}
+
+HWND ZFenwarel::OtherDialog(HWND candidate) const {
+  bool ours = candidate != form_.Handle() && platform::IsFormWindow(candidate, kClassName);
+  return ours ? candidate : nullptr;
+}
+
+void ZFenwarel::Load(std::string_view arguments) {
+  HWND service = nullptr;
+  Guarded([&] { service = platform::GetVorkelHandle(); });
+  const StartMode mode = ModeOf(arguments);
+  if (mode == StartMode::Uninstall || mode == StartMode::Install) {
+    Guarded([&] { UpdateInstalledMarker(mode == StartMode::Install); });
+    if (service != nullptr) {
+      Guarded([&] {
+        PostMessageA(service, kNotifyInstallChanged, kInstallChangedW, kInstallChangedL);
+      });
+    }
+  }
+  if (mode == StartMode::Uninstall) {
+    bool another = false;
+    Guarded([&] { another = instance_.AnotherInstanceRunning(); });
+    if (another) {
+      // The other instance's dialog closes without saving.
+      Guarded([&] {
+        if (HWND other = OtherDialog(platform::GetFenwarel())) {
+          PostMessageA(other, WM_CLOSE, 0, 0);
+        }
+      });
+    }
+  }
+  if (mode != StartMode::Normal) {
+    Guarded([&] { form_.Close(); });
+    return;
+  }
+
+  bool another = false;
+  Guarded([&] { another = instance_.AnotherInstanceRunning(); });
+  if (another) {
+    HWND other = nullptr;
+    Guarded([&] { other = OtherDialog(platform::GetFenwarel()); });
+    if (other != nullptr) {
+      Guarded([&] { ShowWindow(other, SW_RESTORE); });
+      Guarded([&] { SetForegroundWindow(other); });
+    }
+    Guarded([&] { form_.Close(); });
+    return;
+  }
+
+  Guarded([&] { ProbeLimitedUser(); });
+  Guarded([&] { platform::RegFenwarel(form_.Handle()); });
+  Guarded([&] { LoadSettings(); });
+  Guarded([&] { form_.Show(); });
+}
+
+void ZFenwarel::UpdateInstalledMarker(bool installed) {
+  Registry marker;
+  Guarded([&] { marker.RootKeyName("HKLM"); });
+  // Install creates the key; uninstall only opens it and leaves no key behind.
+  registry::Boolean opened = kFalse;
+  Guarded([&] {
+    opened =
+        installed ? marker.CreateKey(kInstalledMarkerKey) : marker.OpenKey(kInstalledMarkerKey);
+  });
+  if (opened == kFalse) {
+    return;
+  }
+  TaggedValue current{std::string()};
+  Guarded([&] { current = marker.QueryValue(); });
+  // A marker that already says what it should is left alone.
+  if (registry::IsEmptyText(current) == installed) {
+    Guarded([&] { marker.QueryValue(TaggedValue{std::string(installed ? "1" : "")}); });
+  }
+}
+
+void ZFenwarel::ProbeLimitedUser() {
+  LimitedUser = kFalse;
+  Registry probe;
+  // A probe key that was there before stays, with whatever it holds.
+  registry::Boolean existed = kFalse;
+  Guarded([&] { existed = probe.OpenKey(kPolicyProbeKey); });
+  registry::Boolean created = kFalse;
+  Guarded([&] { created = probe.CreateKey(kPolicyProbeKey); });
+  if (created == kFalse) {
+    LimitedUser = kTrue;
+  } else if (existed == kFalse) {
+    Guarded([&] { probe.DeleteKey(); });
+  }
+}
+
+void ZFenwarel::LoadSettings() {
+  Registry settings;
+  const SettingsLocation& location = SettingsFor(LimitedUser);
+  Guarded([&] { settings.RootKeyName(location.root); });
+  Guarded([&] { settings.CreateKey(location.key); });
+  // A missing or unusable value becomes the default; a stored number stays.
+  Guarded([&] { settings.SetDefault(kStickyKey, TaggedValue{kStickyKeyDefault}, kFalse); });
+  Guarded([&] { settings.QueryName = kStickyKey; });
+  std::int32_t flags = 0;
+  Guarded([&] { flags = NumberOf(settings.QueryValue()); });
+  const auto bits = static_cast<std::uint32_t>(flags);
+  if ((bits & kStandbyMessage) != 0) {
+    Guarded([&] { form_.SetChecked(chkStandbyMsg, true); });
+  }
+  if ((bits & kHibernateMessage) != 0) {
+    Guarded([&] { form_.SetChecked(chkHiberMsg, true); });
+  }
+}
+
+void ZFenwarel::Save() {
+  {
+    Registry settings;
+    const SettingsLocation& location = SettingsFor(LimitedUser);
+    settings.RootKeyName(location.root);
+    settings.CreateKey(location.key);
+    settings.QueryName = kStickyKey;
+    // A value that is no number counts as 0, as it does at load: the dialog's
+    // two bits are written all the same.
+    std::int32_t stored = 0;
+    Guarded([&] { stored = NumberOf(settings.QueryValue()); });
+    std::uint32_t flags =
+        static_cast<std::uint32_t>(stored) & ~(kStandbyMessage | kHibernateMessage);
+    if (form_.IsChecked(chkStandbyMsg)) {
+      flags |= kStandbyMessage;
+    }
+    if (form_.IsChecked(chkHiberMsg)) {
+      flags |= kHibernateMessage;
+    }
+    settings.QueryValue(TaggedValue{static_cast<std::int32_t>(flags)});
+    // Sent, not posted: the service has the new flags when this returns. Without
+    // the service library the value is saved and nobody is told.
+    Guarded([&] {
+      SendMessageA(platform::GetVorkelHandle(), kNotifySettingsChanged, kSettingsChangedW,
+                   kSettingsChangedL);
+    });
+  }
+  form_.Close();
+}
+
+void ZFenwarel::OnClick(int control) {
+  if (control == OK) {
+    Save();
+  } else if (control == Cancel) {
+    form_.Close();
+  }
+}
+
+void ZFenwarel::OnKeyPress(int character) {
+  if (character == 27) {
+    form_.Close();
+  }
+}
+
+void ZFenwarel::OnMouseUp(int control) {
+  if (control == chkStandbyMsg || control == chkHiberMsg) {
+    form_.SetFocus(OK);
+  }
+}
+
+void ZFenwarel::OnCloseRequest() { form_.Close(); }
+
+}  // namespace app

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "platform/unique_handle.h"
+#include "platform/win32_api.h"
+
+namespace platform {
+
+// Tells whether another instance of the program runs in this session, by a
+// named mutex that this instance then holds until it ends.
+class SingleInstance {
+ public:
+  explicit SingleInstance(std::string name) : name_(std::move(name)) {}
+
+  // True when the mutex existed already. Ask once: this instance claims it.
+  bool AnotherInstanceRunning() {
+    mutex_.reset(CreateMutexA(nullptr, 0, name_.c_str()));
+    return mutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+  }
+
+ private:
+  std::string name_;
+  UniqueHandle<HANDLE, &::CloseHandle> mutex_;
+};
+
+}  // namespace platform

@@ -1,0 +1,333 @@
+// The dialog facility on Windows: a top-level window of the program's own
+// class holding standard BUTTON controls, so that screen readers and UI
+// automation see ordinary check boxes and push buttons.
+#include "platform/form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/guarded.h"
+#include "platform/unique_handle.h"
+
+namespace platform {
+namespace {
+
+constexpr UINT_PTR kSubclassId = 1;
+constexpr int kTwipsPerInch = 1440;
+
+using UniqueFont = UniqueHandle<HFONT, &::DeleteObject>;
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+// The font the system uses for message boxes: what users expect in a dialog.
+LOGFONTA MessageFont() {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof(metrics);
+  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) == 0) {
+    LOGFONTA fallback{};
+    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(fallback), &fallback);
+    return fallback;
+  }
+  return metrics.lfMessageFont;
+}
+
+}  // namespace
+
+struct Form::Impl {
+  struct Control {
+    ControlLayout layout;
+    HWND window = nullptr;
+    int width = 0;  // twips
+    LOGFONTA font{};
+    UniqueFont hfont;
+  };
+
+  FormEvents& events;
+  HWND window = nullptr;
+  HWND lastFocus = nullptr;
+  int dpi = ScreenDpi();
+  std::vector<Control> controls;
+
+  explicit Impl(FormEvents& owner) : events(owner) {}
+
+  [[nodiscard]] int Pixels(int twips) const { return MulDiv(twips, dpi, kTwipsPerInch); }
+
+  Control& Find(int id) {
+    auto it = std::find_if(controls.begin(), controls.end(),
+                           [&](const Control& c) { return c.layout.id == id; });
+    if (it == controls.end()) {
+      throw std::out_of_range("no such control");
+    }
+    return *it;
+  }
+
+  void ApplyFont(Control& control) {
+    UniqueFont font(CreateFontIndirectA(&control.font));
+    if (!font) {
+      return;
+    }
+    SendMessageA(control.window, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    control.hfont = std::move(font);  // the old font goes only after the control let go of it
+  }
+
+  // Esc is the form's before any control sees it.
+  bool PreviewKey(const MSG& message) {
+    bool escape = (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) ||
+                  (message.message == WM_CHAR && message.wParam == 27);
+    if (!escape || (message.hwnd != window && IsChild(window, message.hwnd) == 0)) {
+      return false;
+    }
+    Guarded([&] { events.OnKeyPress(27); });
+    return true;
+  }
+
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR id, DWORD_PTR data);
+};
+
+LRESULT CALLBACK Form::Impl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Impl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr) {
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+        Guarded([&] { self->events.OnClick(LOWORD(wParam)); });
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      Guarded([&] { self->events.OnCloseRequest(); });
+      return 0;
+    case WM_ACTIVATE:
+      // Keep the focused control across switches to other windows, as dialogs do.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window, focus) != 0) {
+          self->lastFocus = focus;
+        }
+      } else if (self->lastFocus != nullptr && IsWindow(self->lastFocus) != 0) {
+        ::SetFocus(self->lastFocus);
+        return 0;
+      }
+      break;
+    case WM_DESTROY:
+      self->window = nullptr;
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR /*id*/, DWORD_PTR data) {
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(control, &ControlProc, kSubclassId);
+  }
+  LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+  bool mouseUp = message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP;
+  // The button's own handling may have closed the form: then there is no one to tell.
+  if (mouseUp && IsWindow(control) != 0) {
+    auto* self = reinterpret_cast<Impl*>(data);
+    int id = GetDlgCtrlID(control);
+    Guarded([&] { self->events.OnMouseUp(id); });
+  }
+  return result;
+}
+
+Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_unique<Impl>(events)) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  if (GetClassInfoExA(instance, layout.className, &windowClass) == 0) {
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &Impl::WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(layout.iconId),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                      GetSystemMetrics(SM_CYICON), LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(layout.iconId),
+                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = layout.className;
+    RegisterClassExA(&windowClass);
+  }
+
+  // Fixed border, caption, system menu and minimize box; a taskbar button.
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+  RECT frame{0, 0, impl_->Pixels(layout.clientWidth), impl_->Pixels(layout.clientHeight)};
+  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + std::max(0L, (work.right - work.left - width) / 2);
+  const int y = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
+
+  impl_->window = CreateWindowExA(exStyle, layout.className, layout.caption, style, x, y, width,
+                                  height, nullptr, nullptr, instance, impl_.get());
+  if (impl_->window == nullptr) {
+    throw std::runtime_error("the dialog window cannot be created");
+  }
+
+  const LOGFONTA font = MessageFont();
+  // Created in tab order: the order of creation is the order Tab follows.
+  for (const ControlLayout& control : layout.controls) {
+    DWORD controlStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    controlStyle |=
+        control.kind == ControlKind::CheckBox ? (BS_AUTOCHECKBOX | BS_MULTILINE) : BS_PUSHBUTTON;
+    HWND window = CreateWindowExA(
+        0, "BUTTON", control.caption, controlStyle, impl_->Pixels(control.left),
+        impl_->Pixels(control.top), impl_->Pixels(control.width), impl_->Pixels(control.height),
+        impl_->window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance,
+        nullptr);
+    SetWindowSubclass(window, &Impl::ControlProc, kSubclassId,
+                      reinterpret_cast<DWORD_PTR>(impl_.get()));
+    impl_->controls.push_back({control, window, control.width, font, UniqueFont()});
+    impl_->ApplyFont(impl_->controls.back());
+  }
+}
+
+Form::~Form() { Close(); }
+
+HWND Form::Handle() const { return impl_->window; }
+
+bool Form::IsOpen() const { return impl_->window != nullptr; }
+
+bool Form::IsVisible() const {
+  return impl_->window != nullptr && IsWindowVisible(impl_->window) != 0;
+}
+
+void Form::Show() {
+  ShowWindow(impl_->window, SW_SHOWNORMAL);
+  SetForegroundWindow(impl_->window);
+  if (FocusedControl() == 0 && !impl_->controls.empty()) {
+    SetFocus(impl_->controls.front().layout.id);
+  }
+}
+
+void Form::Close() {
+  if (impl_->window != nullptr) {
+    DestroyWindow(impl_->window);
+  }
+}
+
+namespace {
+std::string TextOf(HWND window) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+}  // namespace
+
+std::string Form::Caption() const { return TextOf(impl_->window); }
+
+void Form::SetCaption(const std::string& text) { SetWindowTextA(impl_->window, text.c_str()); }
+
+std::string Form::ControlCaption(int control) const { return TextOf(impl_->Find(control).window); }
+
+void Form::SetControlCaption(int control, const std::string& text) {
+  SetWindowTextA(impl_->Find(control).window, text.c_str());
+}
+
+int Form::ControlWidth(int control) const { return impl_->Find(control).width; }
+
+void Form::SetControlWidth(int control, int twips) {
+  Impl::Control& target = impl_->Find(control);
+  target.width = twips;
+  SetWindowPos(target.window, nullptr, 0, 0, impl_->Pixels(twips),
+               impl_->Pixels(target.layout.height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+Font Form::ControlFont(int control) const {
+  const LOGFONTA& font = impl_->Find(control).font;
+  int points = MulDiv(font.lfHeight < 0 ? -font.lfHeight : font.lfHeight, 72, impl_->dpi);
+  return Font{font.lfFaceName, font.lfCharSet, points};
+}
+
+void Form::SetFontName(int control, const std::string& faceName) {
+  Impl::Control& target = impl_->Find(control);
+  std::array<char, LF_FACESIZE> name{};
+  std::copy_n(faceName.begin(), std::min(faceName.size(), name.size() - 1), name.begin());
+  std::copy(name.begin(), name.end(), target.font.lfFaceName);
+  impl_->ApplyFont(target);
+}
+
+void Form::SetFontCharset(int control, int charset) {
+  Impl::Control& target = impl_->Find(control);
+  target.font.lfCharSet = static_cast<BYTE>(charset);
+  impl_->ApplyFont(target);
+}
+
+void Form::SetFontSize(int control, int points) {
+  Impl::Control& target = impl_->Find(control);
+  target.font.lfHeight = -MulDiv(points, impl_->dpi, 72);
+  impl_->ApplyFont(target);
+}
+
+bool Form::IsChecked(int control) const {
+  return SendMessageA(impl_->Find(control).window, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Form::SetChecked(int control, bool checked) {
+  SendMessageA(impl_->Find(control).window, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+int Form::FocusedControl() const {
+  HWND focus = GetFocus();
+  if (impl_->window == nullptr || focus == nullptr || IsChild(impl_->window, focus) == 0) {
+    return 0;
+  }
+  return GetDlgCtrlID(focus);
+}
+
+void Form::SetFocus(int control) { ::SetFocus(impl_->Find(control).window); }
+
+int Form::RunEventLoop() {
+  MSG message{};
+  while (impl_->window != nullptr && GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (impl_->PreviewKey(message)) {
+      continue;
+    }
+    // Tab, Shift+Tab and Space work as in any dialog.
+    if (impl_->window != nullptr && IsDialogMessageA(impl_->window, &message) != 0) {
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
+
+bool IsFormWindow(HWND window, const char* className) {
+  if (window == nullptr || IsWindow(window) == 0 ||
+      GetAncestor(window, GA_PARENT) != GetDesktopWindow()) {
+    return false;
+  }
+  std::array<char, 256> name{};
+  int length = GetClassNameA(window, name.data(), static_cast<int>(name.size()));
+  return length > 0 && lstrcmpiA(name.data(), className) == 0;
+}
+
+}  // namespace platform

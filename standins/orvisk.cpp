@@ -1,0 +1,43 @@
+// Stand-in for the hotkey service's library, for tests and the demo only;
+// never installed with the program. It finds the stand-in service by its
+// window class and keeps the registered dialog window in the registry, so
+// that every process that loads it sees the same registration.
+#include <windows.h>
+
+namespace {
+
+constexpr const char* kServiceClass = "VorkelStandIn";
+constexpr const char* kStateKey = "Software\\Zelmoor\\OrviskStandIn";
+constexpr const char* kDialogValue = "Fenwarel";
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) HWND WINAPI GetVorkelHandle() { return FindWindowA(kServiceClass, nullptr); }
+
+__declspec(dllexport) LONG WINAPI RegFenwarel(HWND dialog) {
+  HKEY key = nullptr;
+  if (RegCreateKeyA(HKEY_CURRENT_USER, kStateKey, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  // Window handles are 32-bit values, also across processes.
+  auto value = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(dialog));
+  RegSetValueExA(key, kDialogValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                 sizeof(value));
+  RegCloseKey(key);
+  return 1;
+}
+
+__declspec(dllexport) HWND WINAPI GetFenwarel() {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_CURRENT_USER, kStateKey, &key) == ERROR_SUCCESS) {
+    RegQueryValueExA(key, kDialogValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+  }
+  return reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
+}
+
+}  // extern "C"
