@@ -1,0 +1,22 @@
+cmake_minimum_required(VERSION 3.25)
+# Checks a Windows binary of the build: below a size limit and importing
+# only Windows' own DLLs, so that it runs as one file on any Windows.
+# Usage: cmake -DFILE=... -DMAX_BYTES=... -DOBJDUMP=... -P check_binary.cmake
+file(SIZE "${FILE}" size)
+if(MAX_BYTES AND size GREATER MAX_BYTES)
+  message(FATAL_ERROR "${FILE} is ${size} bytes, above ${MAX_BYTES}")
+endif()
+execute_process(COMMAND "${OBJDUMP}" -p "${FILE}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump failed on ${FILE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+set(windows_dlls kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll msvcrt.dll)
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST windows_dlls)
+    message(FATAL_ERROR "${FILE} imports ${dll}, which Windows does not ship")
+  endif()
+endforeach()
+message(STATUS "${FILE}: ${size} bytes, imports ${imports}")

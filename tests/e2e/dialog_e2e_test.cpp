@@ -1,0 +1,266 @@
+// The real Fenwarel.exe beside the stand-in service and Orvisk.dll, used as
+// a user and an installer would use it; then the registry and the messages
+// the service received are checked.
+#include "driver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::BinDir;
+using e2e::Message;
+using e2e::Process;
+using e2e::WaitFor;
+
+constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";
+constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";
+constexpr const char* kProbeKey = "Software\\Policies\\Zelmoor Tessaline";
+constexpr const char* kStandInState = "Software\\Zelmoor\\OrviskStandIn";
+constexpr int kOk = 101;
+constexpr int kCancel = 102;
+constexpr int kStandby = 103;
+constexpr int kHibernate = 104;
+
+const Message kSettingsChanged{2025, 257, 1};
+const Message kInstallChanged{2026, 100, 0};
+
+class FenwarelE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    e2e::CloseAll("ZFenwarel");
+    for (const char* key : {kMarkerKey, kProbeKey, kStandInState}) {
+      e2e::DeleteTreeOf(HKEY_CURRENT_USER, key);
+    }
+    e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kMarkerKey);
+    e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kSettingsKey);
+    service_.emplace();
+    ASSERT_NE(service_->Window(), nullptr) << "the stand-in service did not start";
+  }
+  void TearDown() override { service_.reset(); }
+
+  static std::string Exe() { return BinDir() + "Fenwarel.exe"; }
+
+  // The dialog of a started program, once it is visible.
+  static HWND DialogOf(const Process& program) {
+    HWND dialog = nullptr;
+    WaitFor([&] {
+      dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+      return dialog != nullptr && IsWindowVisible(dialog) != 0;
+    });
+    return dialog;
+  }
+  static std::optional<DWORD> Sticky() {
+    return e2e::ReadDword(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey");
+  }
+  static std::optional<std::string> Marker() {
+    auto value = e2e::Read(HKEY_LOCAL_MACHINE, kMarkerKey, "");
+    if (!value) {
+      return std::nullopt;
+    }
+    return std::string(value->second.c_str());
+  }
+
+  std::optional<e2e::StandInService> service_;
+};
+
+TEST_F(FenwarelE2e, FirstStartShowsBothOptionsAndOkSavesAndNotifies) {
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(e2e::TextOf(dialog), "ZELMOOR Hotkey");
+  EXPECT_EQ(Sticky(), 192U);
+  EXPECT_TRUE(e2e::Checked(dialog, kStandby));
+  EXPECT_TRUE(e2e::Checked(dialog, kHibernate));
+  EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kOk));
+  EXPECT_FALSE(e2e::Read(HKEY_CURRENT_USER, kProbeKey, nullptr).has_value());
+  EXPECT_EQ(e2e::ReadDword(HKEY_CURRENT_USER, kStandInState, "Fenwarel"),
+            static_cast<DWORD>(reinterpret_cast<UINT_PTR>(dialog)));
+
+  e2e::Click(dialog, kStandby);
+  EXPECT_FALSE(e2e::Checked(dialog, kStandby));
+  // A mouse click on a check box hands the focus to OK.
+  EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kOk));
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 128U);
+  EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
+}
+
+TEST_F(FenwarelE2e, OkKeepsTheServicesOwnBits) {
+  e2e::WriteDword(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey", 0x1C3);
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  e2e::Click(dialog, kHibernate);
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 0x143U);
+}
+
+TEST_F(FenwarelE2e, ATextValueShowsUncheckedAndOkStoresANumber) {
+  e2e::WriteText(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey", "0");
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(e2e::Checked(dialog, kStandby));
+  EXPECT_FALSE(e2e::Checked(dialog, kHibernate));
+  EXPECT_EQ(e2e::Read(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey")->first, DWORD{REG_SZ});
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 0U);
+}
+
+TEST_F(FenwarelE2e, CancelEscAndCloseLeaveTheRegistryAlone) {
+  e2e::WriteDword(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey", 0x1C3);
+  const std::vector<void (*)(HWND)> dismissals = {
+      [](HWND dialog) { e2e::Click(dialog, kCancel); },
+      [](HWND dialog) { e2e::Type(dialog, VK_ESCAPE); },
+      [](HWND dialog) { PostMessageA(dialog, WM_CLOSE, 0, 0); },
+  };
+  for (auto dismiss : dismissals) {
+    Process program(Exe(), "");
+    HWND dialog = DialogOf(program);
+    ASSERT_NE(dialog, nullptr);
+    e2e::Click(dialog, kStandby);
+    e2e::Click(dialog, kHibernate);
+    dismiss(dialog);
+    EXPECT_EQ(program.Wait(), 0U);
+    EXPECT_EQ(Sticky(), 0x1C3U);
+  }
+  EXPECT_TRUE(service_->Messages().empty());
+}
+
+TEST_F(FenwarelE2e, TabMovesThroughTheControlsAndSpaceToggles) {
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  const std::vector<int> order = {kCancel, kStandby, kHibernate, kOk};
+  for (int id : order) {
+    e2e::Type(dialog, VK_TAB);
+    EXPECT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, id); }, 3s))
+        << "focus did not reach control " << id;
+  }
+  e2e::Type(dialog, VK_TAB);
+  e2e::Type(dialog, VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kStandby); }, 3s));
+  e2e::Type(dialog, VK_SPACE);
+  EXPECT_TRUE(WaitFor([&] { return !e2e::Checked(dialog, kStandby); }, 3s));
+  // Keyboard use keeps the focus where it is.
+  EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kStandby));
+  e2e::Type(dialog, VK_ESCAPE);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 192U);
+}
+
+TEST_F(FenwarelE2e, InstallSetsTheMarkerAndNotifiesWithoutAWindow) {
+  for (const char* arguments : {"-i", " -I "}) {
+    Process program(Exe(), arguments);
+    EXPECT_EQ(program.Wait(), 0U);
+    EXPECT_EQ(e2e::WindowOf(program.Id(), "ZFenwarel"), nullptr);
+  }
+  EXPECT_EQ(Marker(), "1");
+  EXPECT_EQ(service_->MessagesAfterSettling(),
+            (std::vector<Message>{kInstallChanged, kInstallChanged}));
+  EXPECT_FALSE(Sticky().has_value());
+
+  e2e::WriteText(HKEY_LOCAL_MACHINE, kMarkerKey, "", "2");
+  Process again(Exe(), "-i");
+  EXPECT_EQ(again.Wait(), 0U);
+  EXPECT_EQ(Marker(), "2");
+}
+
+TEST_F(FenwarelE2e, UninstallEmptiesTheMarkerAndCreatesNoKey) {
+  Process missing(Exe(), "-u");
+  EXPECT_EQ(missing.Wait(), 0U);
+  EXPECT_FALSE(e2e::Read(HKEY_LOCAL_MACHINE, kMarkerKey, "").has_value());
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyA(HKEY_LOCAL_MACHINE, kMarkerKey, &key), ERROR_SUCCESS);
+
+  e2e::WriteText(HKEY_LOCAL_MACHINE, kMarkerKey, "", "1");
+  Process program(Exe(), "-U");
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Marker(), "");
+  EXPECT_EQ(service_->MessagesAfterSettling(),
+            (std::vector<Message>{kInstallChanged, kInstallChanged}));
+}
+
+TEST_F(FenwarelE2e, UninstallClosesAnOpenDialogWithoutSaving) {
+  Process first(Exe(), "");
+  HWND dialog = DialogOf(first);
+  ASSERT_NE(dialog, nullptr);
+  e2e::Click(dialog, kStandby);
+  Process uninstall(Exe(), "-u");
+  EXPECT_EQ(uninstall.Wait(), 0U);
+  EXPECT_EQ(first.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 192U);
+  EXPECT_EQ(service_->MessagesAfterSettling(), std::vector<Message>{kInstallChanged});
+}
+
+TEST_F(FenwarelE2e, OtherArgumentsDoNothingAtAll) {
+  for (const char* arguments : {"-i -u", "\"-i\"", "/i", "hello"}) {
+    Process program(Exe(), arguments);
+    EXPECT_EQ(program.Wait(), 0U) << arguments;
+  }
+  EXPECT_FALSE(Marker().has_value());
+  EXPECT_FALSE(Sticky().has_value());
+  EXPECT_TRUE(service_->MessagesAfterSettling().empty());
+}
+
+TEST_F(FenwarelE2e, ASecondStartRestoresTheMinimizedFirstDialog) {
+  Process first(Exe(), "");
+  HWND dialog = DialogOf(first);
+  ASSERT_NE(dialog, nullptr);
+  ShowWindow(dialog, SW_MINIMIZE);
+  ASSERT_TRUE(WaitFor([&] { return IsIconic(dialog) != 0; }));
+
+  Process second(Exe(), "");
+  EXPECT_EQ(second.Wait(), 0U);
+  EXPECT_EQ(e2e::WindowOf(second.Id(), "ZFenwarel"), nullptr);
+  EXPECT_TRUE(WaitFor([&] { return IsIconic(dialog) == 0; }));
+  EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(first.Wait(), 0U);
+}
+
+TEST_F(FenwarelE2e, AStaleRegistrationNamesNoWindowToCloseOrRaise) {
+  Process first(Exe(), "");
+  HWND dialog = DialogOf(first);
+  ASSERT_NE(dialog, nullptr);
+  // The service library now remembers another program's window.
+  HWND stranger = service_->Window();
+  e2e::WriteDword(HKEY_CURRENT_USER, kStandInState, "Fenwarel",
+                  static_cast<DWORD>(reinterpret_cast<UINT_PTR>(stranger)));
+  Process second(Exe(), "");
+  EXPECT_EQ(second.Wait(), 0U);
+  Process uninstall(Exe(), "-u");
+  EXPECT_EQ(uninstall.Wait(), 0U);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(IsWindow(stranger));
+  EXPECT_FALSE(IsWindowVisible(stranger));
+  EXPECT_TRUE(IsWindow(dialog));
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(first.Wait(), 0U);
+}
+
+TEST_F(FenwarelE2e, WithoutTheServiceLibraryTheDialogStillWorks) {
+  // A copy of the program in a folder of its own, without Orvisk.dll.
+  std::string folder = BinDir() + "alone";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string exe = folder + "\\Fenwarel.exe";
+  ASSERT_NE(CopyFileA(Exe().c_str(), exe.c_str(), FALSE), 0);
+
+  Process install(exe, "-i");
+  EXPECT_EQ(install.Wait(), 0U);
+  EXPECT_EQ(Marker(), "1");
+
+  Process program(exe, "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  e2e::Click(dialog, kHibernate);
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 0x40U);
+  EXPECT_TRUE(service_->MessagesAfterSettling().empty());
+}
+
+}  // namespace
