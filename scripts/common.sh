@@ -64,6 +64,8 @@ fenwarel_prepare_prefix() {
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i >/dev/null 2>&1
+    # Wine's own fonts (Tahoma, Marlett for the caption buttons) where Wine looks first.
+    cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
     # Windows open in a virtual desktop: focus, minimize and restore then
     # behave as on Windows without a window manager.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the program and opens its dialog under Wine, beside the stand-in
+# hotkey service. On a display it waits until the dialog is closed and then
+# lists what the service received; without one it starts Xvfb, saves a
+# screenshot of the dialog and says where.
+#
+#   FENWAREL_DPI=144   show the dialog at another resolution (default 96)
+#   FENWAREL_ARGS=-i   start with arguments, as an installer would
+#   LANG=de_DE.UTF-8   Wine's user-interface language, for the language files
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+cd "$FENWAREL_ROOT"
+trap fenwarel_cleanup EXIT
+
+fenwarel_install_deps
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+headless=1
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then headless=0; fi
+fenwarel_start_display
+fenwarel_prepare_prefix
+
+dpi="${FENWAREL_DPI:-96}"
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+  /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+
+bin="$FENWAREL_ROOT/build/windows/bin"
+log="$bin/vorkel-messages.log"
+rm -f "$log"
+(cd "$bin" && wine VorkelStandIn.exe 'vorkel-messages.log' </dev/null >/dev/null 2>&1 &)
+sleep 1
+
+if [ "$headless" -eq 0 ]; then
+  (cd "$bin" && wine Fenwarel.exe ${FENWAREL_ARGS:-}) || true
+  sleep 0.5
+  echo "The hotkey service stand-in received (message wParam lParam):"
+  cat "$log" 2>/dev/null || echo "  nothing"
+  exit 0
+fi
+
+shots="$FENWAREL_ROOT/build/screenshots"
+mkdir -p "$shots"
+name="dialog-${LANG%%.*}-${dpi}dpi"
+name="${name//[^A-Za-z0-9_-]/}"
+(cd "$bin" && wine Fenwarel.exe ${FENWAREL_ARGS:-} </dev/null >/dev/null 2>&1 &)
+# The desktop is one colour until the dialog appears; trimming it leaves the dialog.
+for _ in $(seq 1 60); do
+  sleep 0.5
+  import -window root "$shots/screen.png"
+  convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png"
+  width=$(identify -format '%w' "$shots/$name.png")
+  if [ "$width" -lt 1000 ]; then
+    sleep 1  # let it finish painting
+    import -window root "$shots/screen.png"
+    convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png"
+    rm -f "$shots/screen.png"
+    echo "Screenshot of the dialog: $shots/$name.png"
+    exit 0
+  fi
+done
+echo "The dialog did not appear within 30 s" >&2
+exit 1
