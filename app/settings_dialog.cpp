@@ -5,6 +5,8 @@
 #include "app/command_line.h"
 #include "app/resource.h"
 #include "app/settings.h"
+#include "localization/dialog_localization.h"
+#include "localization/translation.h"
 #include "platform/guarded.h"
 #include "platform/service_library.h"
 #include "registry/registry.h"
@@ -27,6 +29,10 @@ constexpr std::array<platform::ControlLayout, 4> kControls{{
     {ZFenwarel::chkHiberMsg, platform::ControlKind::CheckBox,
      "Display a Hibernation confirmation message if Fn+F4 is pushed.", 360, 1440, 3735, 615},
 }};
+
+constexpr std::array<int, 2> kCheckBoxes{ZFenwarel::chkStandbyMsg, ZFenwarel::chkHiberMsg};
+constexpr std::array<int, 4> kAllControls{ZFenwarel::OK, ZFenwarel::Cancel,
+                                          ZFenwarel::chkStandbyMsg, ZFenwarel::chkHiberMsg};
 
 constexpr platform::FormLayout kLayout{ZFenwarel::kClassName, "ZELMOOR Hotkey", 4380, 4380,
                                        IDI_FENWAREL,          kControls};
@@ -85,6 +91,8 @@ void ZFenwarel::Load(std::string_view arguments) {
     return;
   }
 
+  Guarded([&] { localization::LocalizeLayout(form_, kCheckBoxes, kAllControls); });
+  Guarded([&] { ApplyCaptions(); });
   Guarded([&] { ProbeLimitedUser(); });
   Guarded([&] { platform::RegFenwarel(form_.Handle()); });
   Guarded([&] { LoadSettings(); });
@@ -109,6 +117,19 @@ void ZFenwarel::UpdateInstalledMarker(bool installed) {
   if (registry::IsEmptyText(current) == installed) {
     Guarded([&] { marker.QueryValue(TaggedValue{std::string(installed ? "1" : "")}); });
   }
+}
+
+void ZFenwarel::ApplyCaptions() {
+  using localization::LoadLanguageString;
+  if (localization::LanguageCode.empty()) {
+    return;  // no usable language file: the built-in English texts stay
+  }
+  // Each text exactly as the file has it; a missing one leaves its caption empty.
+  form_.SetCaption(LoadLanguageString(localization::kCaptionId));
+  form_.SetControlCaption(chkStandbyMsg, LoadLanguageString(localization::kStandbyTextId));
+  form_.SetControlCaption(chkHiberMsg, LoadLanguageString(localization::kHibernateTextId));
+  form_.SetControlCaption(OK, LoadLanguageString(localization::kOkTextId));
+  form_.SetControlCaption(Cancel, LoadLanguageString(localization::kCancelTextId));
 }
 
 void ZFenwarel::ProbeLimitedUser() {

@@ -40,6 +40,8 @@ class ZFenwarel final : private platform::FormEvents {
  private:
   void UpdateInstalledMarker(bool installed);
   void ProbeLimitedUser();
+  // The five texts of the user's language file, when it has a language code.
+  void ApplyCaptions();
   void LoadSettings();
   void Save();
   // This program's dialog behind a handle that the service library kept, or

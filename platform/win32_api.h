@@ -97,6 +97,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize);
 LANGID GetUserDefaultUILanguage();
+// The substitute's program lives in C:\Program Files\Fenwarel\Fenwarel.exe.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
 // Kernel objects.
 HANDLE CreateMutexA(void* attributes, BOOL initialOwner, LPCSTR name);

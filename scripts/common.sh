@@ -59,19 +59,26 @@ fenwarel_start_display() {
 # parallel first starts from racing each other.
 fenwarel_prepare_prefix() {
   source "$FENWAREL_ROOT/scripts/wine-env.sh"
-  if [ ! -f "$WINEPREFIX/.fenwarel-ready" ]; then
+  # Bump the marker's number when the prefix needs something new.
+  if [ ! -f "$WINEPREFIX/.fenwarel-prefix-4" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)"
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
     wineboot -i >/dev/null 2>&1
-    # Wine's own fonts (Tahoma, Marlett for the caption buttons) where Wine looks first.
-    cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
+    # Marlett draws the caption buttons. Tahoma, the dialog font, is DejaVu
+    # Sans here: left to fontconfig it becomes a CJK font without accented Greek.
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Tahoma' /d 'DejaVu Sans' /f \
+      >/dev/null 2>&1
     # Windows open in a virtual desktop: focus, minimize and restore then
     # behave as on Windows without a window manager.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    # The Japanese language file names a font Windows has; Debian's Noto CJK stands in.
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'Noto Sans CJK JP' /f \
+      >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.fenwarel-ready"
+    touch "$WINEPREFIX/.fenwarel-prefix-4"
   fi
   # A persistent wineserver, and Wine's own service processes, started here
   # with their output discarded: started by a test instead, they would

@@ -54,7 +54,7 @@ void AddStringModule(const std::string& fileName, std::map<UINT, std::string> st
 // A file of that name that is no loadable module.
 void AddBrokenModule(const std::string& fileName);
 void SetUserDefaultUILanguage(LANGID language);
-// Modules loaded and not yet freed.
+// Modules loaded and not yet freed, the service library among them.
 std::size_t LoadedModuleCount();
 // Every file name handed to LoadLibraryExA, as given.
 const std::vector<std::string>& LibraryLoads();

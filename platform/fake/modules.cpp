@@ -22,13 +22,23 @@ struct ModuleTable {
   std::vector<std::string> loads;
   std::uintptr_t next = 0x8000;
   LANGID uiLanguage = 1033;
-  std::map<std::string, int> mutexes;  // name to open handles
-  std::map<std::uintptr_t, std::string> mutexHandles;
-  DWORD lastError = 0;
 };
 
 ModuleTable& Modules() {
   static ModuleTable table;
+  return table;
+}
+
+// Named mutexes live as long as their holders, whatever a test resets.
+struct MutexTable {
+  std::map<std::string, int> holders;  // name to open handles
+  std::map<std::uintptr_t, std::string> handles;
+  std::uintptr_t next = 0x40000;
+  DWORD lastError = 0;
+};
+
+MutexTable& Mutexes() {
+  static MutexTable table;
   return table;
 }
 
@@ -71,14 +81,7 @@ namespace platform::fake {
 
 ServiceLibrary& TheServiceLibrary() { return Modules().service; }
 
-void ResetModules() {
-  std::map<std::string, int> mutexes = std::move(Modules().mutexes);
-  std::map<std::uintptr_t, std::string> handles = std::move(Modules().mutexHandles);
-  Modules() = ModuleTable{};
-  // Mutexes belong to their owners' lifetimes, not to a test's reset.
-  Modules().mutexes = std::move(mutexes);
-  Modules().mutexHandles = std::move(handles);
-}
+void ResetModules() { Modules() = ModuleTable{}; }
 
 void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings) {
   Modules().files[Folded(fileName)] = std::move(strings);
@@ -170,28 +173,40 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize) {
 
 LANGID GetUserDefaultUILanguage() { return Modules().uiLanguage; }
 
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+  const std::string path = "C:\\Program Files\\Fenwarel\\Fenwarel.exe";
+  if (module != nullptr || fileName == nullptr || size == 0) {
+    return 0;
+  }
+  // Cut to the buffer like the real call: size - 1 characters and a terminator.
+  std::size_t count = std::min<std::size_t>(path.size(), size - 1);
+  std::memcpy(fileName, path.data(), count);
+  fileName[count] = '\0';
+  return static_cast<DWORD>(count);
+}
+
 HANDLE CreateMutexA(void* /*attributes*/, BOOL /*initialOwner*/, LPCSTR name) {
-  ModuleTable& table = Modules();
-  int& holders = table.mutexes[name == nullptr ? "" : name];
+  MutexTable& table = Mutexes();
+  int& holders = table.holders[name == nullptr ? "" : name];
   table.lastError = holders > 0 ? ERROR_ALREADY_EXISTS : 0;
   ++holders;
   std::uintptr_t id = table.next;
   table.next += 0x10;
-  table.mutexHandles[id] = name == nullptr ? "" : name;
+  table.handles[id] = name == nullptr ? "" : name;
   return AsHandle<void>(id);
 }
 
 BOOL CloseHandle(HANDLE object) {
-  ModuleTable& table = Modules();
-  auto handle = table.mutexHandles.find(reinterpret_cast<std::uintptr_t>(object));
-  if (handle == table.mutexHandles.end()) {
+  MutexTable& table = Mutexes();
+  auto handle = table.handles.find(reinterpret_cast<std::uintptr_t>(object));
+  if (handle == table.handles.end()) {
     return 0;
   }
-  if (--table.mutexes[handle->second] == 0) {
-    table.mutexes.erase(handle->second);
+  if (--table.holders[handle->second] == 0) {
+    table.holders.erase(handle->second);
   }
-  table.mutexHandles.erase(handle);
+  table.handles.erase(handle);
   return 1;
 }
 
-DWORD GetLastError() { return Modules().lastError; }
+DWORD GetLastError() { return Mutexes().lastError; }

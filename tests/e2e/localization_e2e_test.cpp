@@ -1,0 +1,187 @@
+// The localized dialog under Wine, in the user-interface language that the
+// test runs with (LANG, set per run by CTest): the real window's texts,
+// check-box widths in pixels and fonts. Near misses run the real program
+// from a folder of its own with a test-only language file.
+#include "app/settings_dialog.h"
+#include "driver.h"
+
+#include <cstdlib>
+
+namespace {
+
+using app::ZFenwarel;
+
+int Dpi() {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+int Pixels(int twips) { return MulDiv(twips, Dpi(), 1440); }
+
+int WidthOf(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return rect.right - rect.left;
+}
+
+// A window's text in Unicode, also for another process's controls.
+std::wstring TextOf(HWND window) {
+  std::wstring text(512, L'\0');
+  auto length =
+      SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::vector<std::wstring> Captions(HWND dialog) {
+  return {TextOf(dialog), TextOf(GetDlgItem(dialog, ZFenwarel::chkStandbyMsg)),
+          TextOf(GetDlgItem(dialog, ZFenwarel::chkHiberMsg)),
+          TextOf(GetDlgItem(dialog, ZFenwarel::OK)), TextOf(GetDlgItem(dialog, ZFenwarel::Cancel))};
+}
+
+LOGFONTA FontOf(HWND control) {
+  LOGFONTA font{};
+  auto handle = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+  GetObjectA(handle, sizeof(font), &font);
+  return font;
+}
+
+const std::vector<std::wstring> kEnglish{
+    L"ZELMOOR Hotkey", L"Display a Standby confirmation message if Fn+F3 is pushed.",
+    L"Display a Hibernation confirmation message if Fn+F4 is pushed.", L"OK", L"Cancel"};
+
+TEST(LocalizedDialog, FollowsTheUserInterfaceLanguage) {
+  const LANGID language = GetUserDefaultUILanguage();
+  // The run's own check that Wine took the language it was given.
+  if (const char* expected = std::getenv("FENWAREL_TEST_LANGUAGE")) {
+    ASSERT_EQ(language, std::atoi(expected));
+  }
+  ZFenwarel dialog;
+  dialog.Load("");
+  HWND window = dialog.Window().Handle();
+  ASSERT_TRUE(IsWindowVisible(window));
+  HWND standby = GetDlgItem(window, ZFenwarel::chkStandbyMsg);
+  HWND hibernate = GetDlgItem(window, ZFenwarel::chkHiberMsg);
+  const LOGFONTA designed = FontOf(GetDlgItem(window, ZFenwarel::OK));
+
+  switch (language) {
+    case 1031:  // German
+      EXPECT_EQ(Captions(window),
+                (std::vector<std::wstring>{
+                    L"ZELMOOR Hotkey",
+                    L"Beim Drücken von Fn+F3 eine Bestätigung für den Standbymodus anzeigen.",
+                    L"Beim Drücken von Fn+F4 eine Bestätigung für den Ruhezustand anzeigen.", L"OK",
+                    L"Abbrechen"}));
+      EXPECT_EQ(WidthOf(standby), Pixels(3735));
+      EXPECT_NE(std::string(designed.lfFaceName), "MS UI Gothic");
+      break;
+    case 1041:  // Japanese: wider boxes, the file's font on every control
+      EXPECT_EQ(GetACP(), 932U);
+      EXPECT_EQ(
+          Captions(window),
+          (std::vector<std::wstring>{
+              L"ZELMOOR ホットキー", L"Fn+F3 を押したときにスタンバイの確認メッセージを表示する",
+              L"Fn+F4 を押したときに休止状態の確認メッセージを表示する", L"OK", L"キャンセル"}));
+      EXPECT_EQ(WidthOf(standby), Pixels(3975));
+      EXPECT_EQ(WidthOf(hibernate), Pixels(3975));
+      for (int id :
+           {ZFenwarel::OK, ZFenwarel::Cancel, ZFenwarel::chkStandbyMsg, ZFenwarel::chkHiberMsg}) {
+        LOGFONTA font = FontOf(GetDlgItem(window, id));
+        EXPECT_STREQ(font.lfFaceName, "MS UI Gothic") << id;
+        EXPECT_EQ(font.lfCharSet, DEFAULT_CHARSET) << id;
+        EXPECT_EQ(font.lfHeight, -MulDiv(9, Dpi(), 72)) << id;
+      }
+      break;
+    default:  // Portuguese (Brazil), Chinese (Taiwan), English: no file of their own
+      EXPECT_EQ(Captions(window), kEnglish) << "language " << language;
+      EXPECT_EQ(WidthOf(standby), Pixels(3735));
+      EXPECT_EQ(WidthOf(hibernate), Pixels(3735));
+      break;
+  }
+}
+
+// --- Near misses, with the German user interface ----------------------------------------
+
+class NearMiss : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetUserDefaultUILanguage() != 1031) {
+      GTEST_SKIP() << "runs with the German user interface";
+    }
+    e2e::CloseAll("ZFenwarel");
+  }
+
+  // The program, alone in a folder with `file` as its German language file.
+  static std::string Install(const std::string& name, const std::string& file) {
+    std::string folder = e2e::BinDir() + name;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CopyFileA((e2e::BinDir() + "Fenwarel.exe").c_str(), (folder + "\\Fenwarel.exe").c_str(), FALSE);
+    CopyFileA(file.c_str(), (folder + "\\Fenwarel_DE.dll").c_str(), FALSE);
+    return folder + "\\Fenwarel.exe";
+  }
+
+  // Starts the program, reads its dialog, then closes it.
+  static void Inspect(const std::string& exe, std::vector<std::wstring>& captions, int& width) {
+    e2e::Process program(exe, "");
+    HWND dialog = nullptr;
+    ASSERT_TRUE(e2e::WaitFor([&] {
+      dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+      return dialog != nullptr && IsWindowVisible(dialog);
+    }));
+    captions = Captions(dialog);
+    width = WidthOf(GetDlgItem(dialog, ZFenwarel::chkHiberMsg));
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.Wait(), 0U);
+  }
+
+  const std::vector<std::wstring> kTest{L"Prüfung Titel", L"Prüfung Standby",
+                                        L"Prüfung Ruhezustand", L"Prüfung OK",
+                                        L"Prüfung Abbrechen"};
+};
+
+TEST_F(NearMiss, LowerCaseJpIsNoJapaneseButStillACode) {
+  std::vector<std::wstring> captions;
+  int width = 0;
+  Inspect(Install("lang_lower", e2e::BinDir() + "test_lang_lowercase_jp.dll"), captions, width);
+  EXPECT_EQ(captions, kTest);
+  EXPECT_EQ(width, Pixels(3735));
+}
+
+TEST_F(NearMiss, AnyFileWhoseCodeIsJPGetsTheJapaneseLayout) {
+  std::vector<std::wstring> captions;
+  int width = 0;
+  Inspect(Install("lang_jp_code", e2e::BinDir() + "test_lang_japanese_code.dll"), captions, width);
+  EXPECT_EQ(captions, kTest);
+  EXPECT_EQ(width, Pixels(3975));
+}
+
+TEST_F(NearMiss, AFileWithoutACodeChangesNothing) {
+  std::vector<std::wstring> captions;
+  int width = 0;
+  Inspect(Install("lang_no_code", e2e::BinDir() + "test_lang_no_code.dll"), captions, width);
+  EXPECT_EQ(captions, kEnglish);
+}
+
+TEST_F(NearMiss, AMissingTextLeavesItsCaptionEmpty) {
+  std::vector<std::wstring> captions;
+  int width = 0;
+  Inspect(Install("lang_no_1003", e2e::BinDir() + "test_lang_no_1003.dll"), captions, width);
+  EXPECT_EQ(captions, (std::vector<std::wstring>{L"Prüfung Titel", L"Prüfung Standby", L"",
+                                                 L"Prüfung OK", L"Prüfung Abbrechen"}));
+}
+
+TEST_F(NearMiss, AFileThatIsNoModuleLeavesTheDialogEnglish) {
+  std::string text = e2e::BinDir() + "not_a_module.txt";
+  if (FILE* file = std::fopen(text.c_str(), "w")) {
+    std::fputs("MZ but nothing more\n", file);
+    std::fclose(file);
+  }
+  std::vector<std::wstring> captions;
+  int width = 0;
+  Inspect(Install("lang_broken", text), captions, width);
+  EXPECT_EQ(captions, kEnglish);
+}
+
+}  // namespace
