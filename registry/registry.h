@@ -56,12 +56,32 @@ class Registry {
   // key has subkeys; it is closed all the same.
   void DeleteKey();
 
+  // Copies the key SourceName below SourceRoot, with its values and all its
+  // subkeys, to TargetName below TargetRoot; values of the same names are
+  // replaced, others kept. An unknown SourceRoot means this object's root, an
+  // unknown TargetRoot the source root. Text, binary and 32-bit values are
+  // copied, others skipped. A target inside the source on the same root
+  // would copy without end, so nothing is copied then. Failures are silent;
+  // root, root name, open key and QueryName stay as they were.
+  void CopyTree(std::string_view SourceRoot, std::string_view SourceName,
+                std::string_view TargetRoot, std::string_view TargetName);
+
+  // Deletes DelName below RootName with everything below it, also on a store
+  // that refuses to delete a key that has subkeys. Stops at the first subkey
+  // that cannot be deleted; what was deleted stays deleted. An empty DelName,
+  // the whole root, deletes nothing.
+  void DeleteTree(std::string_view RootName, std::string_view DelName);
+
  private:
   // Sets the root key by name; an unknown name changes nothing. True when recognised.
   bool ParseRootName(std::string_view Name);
   void StoreValue(const TaggedValue& Value);
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
+  // The recursive workers: each level holds its own keys.
+  Boolean CopyBranch(HKEY parent, const std::string& source, const std::string& target);
+  void CopyValues(HKEY source, HKEY target);
+  Boolean DeleteBranch(HKEY parent, const std::string& path);
 
   HKEY root_ = HKEY_CURRENT_USER;
   std::string rootName_ = "HKCU";

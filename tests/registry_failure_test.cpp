@@ -64,4 +64,43 @@ TEST_F(RegistryFailure, EveryKeyIsClosedWhenTheObjectGoes) {
   EXPECT_EQ(OpenKeyCount(), 0U);
 }
 
+TEST_F(RegistryFailure, DeleteTreeStopsAtASubkeyThatCannotGo) {
+  for (const char* child : {"a", "b\\inner", "c"}) {
+    testing_support::RawSet(HKEY_CURRENT_USER, Path("tree\\") + child, "v", REG_DWORD,
+                            {1, 0, 0, 0});
+  }
+  RefuseRegistry(RegistryOperation::Delete, HKEY_CURRENT_USER, Path("tree\\b\\inner"));
+  Registry reg;
+  reg.DeleteTree("HKCU", Path("tree"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("tree\\a")));  // before it: gone
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("tree\\b\\inner")));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("tree\\c")));  // after it: kept
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+TEST_F(RegistryFailure, ATargetKeyThatCannotBeMadeLosesOnlyItsOwnValues) {
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "top", REG_DWORD, {1, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\mid"), "mid", REG_DWORD, {2, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\mid\\low"), "low", REG_DWORD, {3, 0, 0, 0});
+  RefuseRegistry(RegistryOperation::Create, HKEY_CURRENT_USER, Path("dst\\mid"));
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"));
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst"), "top").has_value());
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst\\mid")));
+  // Creating the lower key creates the one above on its way, here refused too.
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst\\mid\\low"), "low").has_value());
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+TEST_F(RegistryFailure, UnwritableTargetValuesAreSkippedSilently) {
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "v", REG_DWORD, {1, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\sub"), "w", REG_DWORD, {2, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("dst"), "old", REG_DWORD, {0, 0, 0, 0});
+  RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst"));
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"));
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst"), "v").has_value());
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst\\sub"), "w").has_value());
+}
+
 }  // namespace

@@ -1,0 +1,180 @@
+// Copying and deleting whole key trees, members of Registry.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "registry/registry.h"
+
+namespace registry {
+namespace {
+
+// Names of values and subkeys up to 255 bytes; a longer one ends its key's enumeration.
+constexpr DWORD kNameCapacity = 256;
+
+// An opened key, closed at the end of its level. RegOpenKeyA hands back the
+// parent itself for an empty path; that one belongs to the level above.
+class BranchKey {
+ public:
+  BranchKey(HKEY parent, HKEY key) : key_(key == parent ? nullptr : key), raw_(key) {}
+  [[nodiscard]] HKEY get() const { return raw_; }
+
+ private:
+  platform::UniqueKey key_;
+  HKEY raw_;
+};
+
+std::vector<std::string> KeyNames(std::string_view path) {
+  std::vector<std::string> names;
+  std::string name;
+  for (char c : path) {
+    if (c == '\\') {
+      names.push_back(std::move(name));
+      name.clear();
+    } else {
+      name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+  }
+  names.push_back(std::move(name));
+  return names;
+}
+
+// True when `inner` is `outer` or lies below it, compared as the registry
+// compares: case-insensitively and by whole key names.
+bool IsWithin(std::string_view inner, std::string_view outer) {
+  if (outer.empty()) {
+    return true;  // the root itself holds everything
+  }
+  std::vector<std::string> innerNames = KeyNames(inner);
+  std::vector<std::string> outerNames = KeyNames(outer);
+  return innerNames.size() >= outerNames.size() &&
+         std::equal(outerNames.begin(), outerNames.end(), innerNames.begin());
+}
+
+}  // namespace
+
+void Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName,
+                        std::string_view TargetRoot, std::string_view TargetName) {
+  const HKEY saved = root_;
+  ParseRootName(SourceRoot);
+  const HKEY sourceRoot = root_;
+  ParseRootName(TargetRoot);  // the target root stays in force during the copy
+  if (root_ != sourceRoot || !IsWithin(TargetName, SourceName)) {
+    CopyBranch(sourceRoot, std::string(SourceName), std::string(TargetName));
+  }
+  root_ = saved;
+}
+
+Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::string& target) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyA(parent, source.c_str(), &opened) != ERROR_SUCCESS) {
+    return kFalse;
+  }
+  const BranchKey sourceKey(parent, opened);
+  platform::UniqueKey targetKey;
+  HKEY created = nullptr;
+  if (RegCreateKeyA(root_, target.c_str(), &created) == ERROR_SUCCESS) {
+    targetKey.reset(created);
+    CopyValues(sourceKey.get(), targetKey.get());
+  }
+  // Subkeys are tried also when the target could not be had: theirs may be.
+  std::array<char, kNameCapacity> name{};
+  for (DWORD index = 0;; ++index) {
+    name.fill('\0');
+    if (RegEnumKeyA(sourceKey.get(), index, name.data(), kNameCapacity) != ERROR_SUCCESS) {
+      break;
+    }
+    std::string child(name.data());
+    CopyBranch(sourceKey.get(), child, target + "\\" + child);
+  }
+  return kTrue;
+}
+
+void Registry::CopyValues(HKEY source, HKEY target) {
+  for (DWORD index = 0;; ++index) {
+    std::array<char, kNameCapacity + 1> probe{};
+    DWORD nameLength = kNameCapacity;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegEnumValueA(source, index, probe.data(), &nameLength, nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    std::string name(nameLength + 1, '\0');
+    DWORD capacity = nameLength + 1;
+    std::vector<BYTE> data(size);
+    auto read = [&] {
+      DWORD dataSize = size;
+      RegEnumValueA(source, index, name.data(), &capacity, nullptr, nullptr,
+                    data.empty() ? nullptr : data.data(), &dataSize);
+    };
+    const char* valueName = name.c_str();
+
+    if (nameLength == 0 && type == REG_SZ) {
+      // The default value, written through the key-default call as text.
+      read();
+      std::string text(reinterpret_cast<const char*>(data.data()),
+                       std::find(data.begin(), data.end(), BYTE{0}) - data.begin());
+      RegSetValueA(target, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+      continue;
+    }
+    // Any other default value is copied with its own type and bytes, as a
+    // named value of that type is: as text it would arrive garbled.
+    switch (type) {
+      case REG_SZ: {
+        read();
+        if (size == 0) {
+          RegSetValueExA(target, valueName, 0, REG_SZ, nullptr, 0);
+        } else {
+          data.push_back(0);  // one more terminator, for a text stored without one
+          RegSetValueExA(target, valueName, 0, REG_SZ, data.data(), size + 1);
+        }
+        break;
+      }
+      case REG_BINARY:
+        read();
+        RegSetValueExA(target, valueName, 0, REG_BINARY, data.empty() ? nullptr : data.data(),
+                       size);
+        break;
+      case REG_DWORD:
+      case REG_DWORD_BIG_ENDIAN:
+        // At most four bytes make the number; a longer value gives its first four.
+        read();
+        RegSetValueExA(target, valueName, 0, type, data.empty() ? nullptr : data.data(),
+                       std::min<DWORD>(size, 4));
+        break;
+      default:
+        break;  // other types are not copied
+    }
+  }
+}
+
+void Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
+  if (DelName.empty()) {
+    return;  // that would be the contents of a whole root
+  }
+  const HKEY saved = root_;
+  ParseRootName(RootName);
+  DeleteBranch(root_, std::string(DelName));
+  root_ = saved;
+}
+
+Boolean Registry::DeleteBranch(HKEY parent, const std::string& path) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyA(parent, path.c_str(), &opened) != ERROR_SUCCESS) {
+    return kFalse;
+  }
+  const BranchKey key(parent, opened);
+  if (RegDeleteKeyA(key.get(), "") == ERROR_SUCCESS) {
+    return kTrue;
+  }
+  // A store that keeps keys with subkeys: empty it from the first subkey on.
+  std::array<char, kNameCapacity> name{};
+  while (RegEnumKeyA(key.get(), 0, name.data(), kNameCapacity) == ERROR_SUCCESS) {
+    if (DeleteBranch(key.get(), std::string(name.data())) == kFalse) {
+      break;
+    }
+  }
+  return RegDeleteKeyA(key.get(), "") == ERROR_SUCCESS ? kTrue : kFalse;
+}
+
+}  // namespace registry

@@ -1,0 +1,183 @@
+// Copying and deleting whole key trees, on both backends.
+#include <gtest/gtest.h>
+
+#include "registry/registry.h"
+#include "scratch_key.h"
+
+namespace {
+
+using registry::kTrue;
+using registry::Registry;
+using testing_support::BytesOf;
+using testing_support::DeleteSubtree;
+using testing_support::KeyExists;
+using testing_support::RawGet;
+using testing_support::RawSet;
+using testing_support::StoredValue;
+
+class RegistryTree : public testing_support::ScratchTest {
+ protected:
+  void Put(const std::string& below, const std::string& name, DWORD type,
+           const std::vector<BYTE>& data, HKEY root = HKEY_CURRENT_USER) const {
+    RawSet(root, Path(below), name, type, data);
+  }
+  std::optional<StoredValue> Get(const std::string& below, const std::string& name,
+                                 HKEY root = HKEY_CURRENT_USER) const {
+    return RawGet(root, Path(below), name);
+  }
+  // A source tree with every kind of value and two levels of subkeys.
+  void BuildSource() const {
+    Put("src", "Text", REG_SZ, BytesOf(std::string("abc", 4)));
+    Put("src", "Bare", REG_SZ, BytesOf("xyz"));
+    Put("src", "Empty", REG_SZ, {});
+    Put("src", "Binary", REG_BINARY, {0, 1, 2, 0xFF});
+    Put("src", "NoBytes", REG_BINARY, {});
+    Put("src", "Number", REG_DWORD, {0xC0, 0, 0, 0});
+    Put("src", "BigEndian", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0xC0});
+    Put("src", "Long", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    Put("src", "Expand", REG_EXPAND_SZ, BytesOf(std::string("%PATH%", 7)));
+    Put("src", "Multi", REG_MULTI_SZ, BytesOf(std::string("a\0b\0", 5)));
+    Put("src", "", REG_SZ, BytesOf(std::string("default", 8)));
+    Put("src\\one", "Level", REG_DWORD, {1, 0, 0, 0});
+    Put("src\\one\\two", "Level", REG_DWORD, {2, 0, 0, 0});
+    Put("src\\one\\two", "", REG_DWORD, {0xC0, 0, 0, 0});
+    Put("src\\other", "Level", REG_DWORD, {3, 0, 0, 0});
+  }
+};
+
+TEST_F(RegistryTree, CopyKeepsNamesTypesAndDataOfTheFourTypes) {
+  BuildSource();
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "hkcu", Path("dst"));
+  const std::vector<std::pair<std::string, StoredValue>> expected = {
+      {"Text", {REG_SZ, BytesOf(std::string("abc\0", 5))}},  // one more zero, still "abc"
+      {"Bare", {REG_SZ, BytesOf(std::string("xyz", 4))}},
+      {"Empty", {REG_SZ, {}}},
+      {"Binary", {REG_BINARY, {0, 1, 2, 0xFF}}},
+      {"NoBytes", {REG_BINARY, {}}},
+      {"Number", {REG_DWORD, {0xC0, 0, 0, 0}}},
+      {"BigEndian", {REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0xC0}}},
+      {"Long", {REG_DWORD, {1, 2, 3, 4}}},
+      {"", {REG_SZ, BytesOf(std::string("default", 8))}},
+  };
+  for (const auto& [name, value] : expected) {
+    EXPECT_EQ(Get("dst", name), value) << name;
+  }
+  EXPECT_FALSE(Get("dst", "Expand").has_value());
+  EXPECT_FALSE(Get("dst", "Multi").has_value());
+  EXPECT_EQ(Get("dst\\one", "Level"), (StoredValue{REG_DWORD, {1, 0, 0, 0}}));
+  EXPECT_EQ(Get("dst\\one\\two", "Level"), (StoredValue{REG_DWORD, {2, 0, 0, 0}}));
+  EXPECT_EQ(Get("dst\\other", "Level"), (StoredValue{REG_DWORD, {3, 0, 0, 0}}));
+  // A default value that is no text keeps its type rather than arriving garbled.
+  EXPECT_EQ(Get("dst\\one\\two", ""), (StoredValue{REG_DWORD, {0xC0, 0, 0, 0}}));
+}
+
+TEST_F(RegistryTree, CopyIntoAnExistingTargetReplacesOnlyWhatItBrings) {
+  BuildSource();
+  Put("dst", "Number", REG_SZ, BytesOf(std::string("old", 4)));
+  Put("dst", "Mine", REG_DWORD, {9, 0, 0, 0});
+  Put("dst\\kept", "Mine", REG_DWORD, {9, 0, 0, 0});
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"));
+  EXPECT_EQ(Get("dst", "Number"), (StoredValue{REG_DWORD, {0xC0, 0, 0, 0}}));
+  EXPECT_EQ(Get("dst", "Mine"), (StoredValue{REG_DWORD, {9, 0, 0, 0}}));
+  EXPECT_TRUE(Get("dst\\kept", "Mine").has_value());
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("dst\\one\\two")));
+}
+
+TEST_F(RegistryTree, CopyFromAMissingSourceCreatesNothing) {
+  Registry reg;
+  reg.CopyTree("HKCU", Path("missing"), "HKCU", Path("dst"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
+}
+
+TEST_F(RegistryTree, UnknownRootsFallBackAndTheObjectIsLeftAsItWas) {
+  BuildSource();
+  Registry reg;
+  reg.RootKeyName("hkcu");
+  ASSERT_EQ(reg.CreateKey(Path("open")), kTrue);
+  reg.QueryName = "Kept";
+  // An unknown target root copies within the source root; an unknown source
+  // root reads from the object's own root.
+  reg.CopyTree("HKCU", Path("src"), "HKU", Path("within"));
+  reg.CopyTree("nonsense", Path("src"), "HKLM", Path("machine"));
+  EXPECT_TRUE(Get("within\\one", "Level").has_value());
+  EXPECT_TRUE(Get("machine\\one", "Level", HKEY_LOCAL_MACHINE).has_value());
+
+  EXPECT_EQ(reg.RootKeyName(), "hkcu");
+  EXPECT_EQ(reg.QueryName, "Kept");
+  reg.QueryValue(registry::TaggedValue{std::string("still open")});
+  EXPECT_TRUE(Get("open", "Kept").has_value());
+  ASSERT_EQ(reg.CreateKey(Path("after")), kTrue);  // the root is HKCU again
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("after")));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path("after")));
+}
+
+TEST_F(RegistryTree, ATargetInsideTheSourceCopiesNothing) {
+  BuildSource();
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("SRC\\one\\copy"));
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("Src"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\one\\copy")));
+  // Whole key names count: "src2" is beside "src", not inside it.
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("src2"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src2\\one\\two")));
+  // The same path on another root is no loop.
+  reg.CopyTree("HKCU", Path("src"), "HKLM", Path("src"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path("src\\other")));
+}
+
+TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
+  // Short paths under the root: Wine's ANSI calls take paths below MAX_PATH characters.
+  const std::string source = "Fs";
+  const std::string target = "Ft";
+  DeleteSubtree(HKEY_CURRENT_USER, source);
+  DeleteSubtree(HKEY_CURRENT_USER, target);
+  RawSet(HKEY_CURRENT_USER, source, std::string(255, 'a'), REG_DWORD, {1, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source, std::string(256, 'b'), REG_DWORD, {2, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(255, 'c'), "x", REG_DWORD, {3, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(256, 'd'), "x", REG_DWORD, {4, 0, 0, 0});
+  Registry reg;
+  reg.CopyTree("HKCU", source, "HKCU", target);
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, std::string(255, 'a')).has_value());
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, target, std::string(256, 'b')).has_value());
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target + "\\" + std::string(255, 'c'), "x").has_value());
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target + "\\" + std::string(256, 'd')));
+  DeleteSubtree(HKEY_CURRENT_USER, source);
+  DeleteSubtree(HKEY_CURRENT_USER, target);
+}
+
+TEST_F(RegistryTree, AnEmptyTargetNameCopiesIntoTheTargetRootItself) {
+  Put("src", "FenwarelTreeTestValue", REG_DWORD, {7, 0, 0, 0});
+  Put("src\\FenwarelTreeTestChild", "x", REG_DWORD, {1, 0, 0, 0});
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src"), "HKCU", "");
+  EXPECT_EQ(RawGet(HKEY_CURRENT_USER, "", "FenwarelTreeTestValue"),
+            (StoredValue{REG_DWORD, {7, 0, 0, 0}}));
+  RegDeleteValueA(HKEY_CURRENT_USER, "FenwarelTreeTestValue");
+  // The subkeys' target paths begin with "\", which the store refuses.
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "FenwarelTreeTestChild"));
+}
+
+TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
+  BuildSource();
+  Registry reg;
+  reg.RootKeyName("HKLM");
+  reg.DeleteTree("hkcu", Path("SRC"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src")));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path()));
+  EXPECT_EQ(reg.RootKeyName(), "HKLM");
+  ASSERT_EQ(reg.CreateKey(Path("after")), kTrue);  // the root is HKLM again
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path("after")));
+}
+
+TEST_F(RegistryTree, DeleteTreeOfNothingOrOfAWholeRootDoesNothing) {
+  BuildSource();
+  Registry reg;
+  reg.DeleteTree("HKCU", Path("missing"));
+  reg.DeleteTree("HKCU", "");
+  reg.DeleteTree("nonsense", "");
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src\\one\\two")));
+}
+
+}  // namespace
