@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry_key.h"
 #include "registry/tagged_value.h"
@@ -79,8 +80,11 @@ class Registry {
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
   // The recursive workers: each level holds its own keys.
-  Boolean CopyBranch(HKEY parent, const std::string& source, const std::string& target);
+  // `targetParent` is the parent's target key, or 0 when there is none.
+  Boolean CopyBranch(HKEY parent, const std::string& source, const std::string& target,
+                     HKEY targetParent);
   void CopyValues(HKEY source, HKEY target);
+  static void CopyValue(HKEY target, const std::string& name, DWORD type, std::vector<BYTE> data);
   Boolean DeleteBranch(HKEY parent, const std::string& path);
 
   HKEY root_ = HKEY_CURRENT_USER;

@@ -59,12 +59,13 @@ void Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName
   const HKEY sourceRoot = root_;
   ParseRootName(TargetRoot);  // the target root stays in force during the copy
   if (root_ != sourceRoot || !IsWithin(TargetName, SourceName)) {
-    CopyBranch(sourceRoot, std::string(SourceName), std::string(TargetName));
+    CopyBranch(sourceRoot, std::string(SourceName), std::string(TargetName), nullptr);
   }
   root_ = saved;
 }
 
-Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::string& target) {
+Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::string& target,
+                             HKEY targetParent) {
   HKEY opened = nullptr;
   if (RegOpenKeyA(parent, source.c_str(), &opened) != ERROR_SUCCESS) {
     return kFalse;
@@ -72,11 +73,20 @@ Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::
   const BranchKey sourceKey(parent, opened);
   platform::UniqueKey targetKey;
   HKEY created = nullptr;
-  if (RegCreateKeyA(root_, target.c_str(), &created) == ERROR_SUCCESS) {
+  // The same key as the whole target path below the root names, found from
+  // the parent's target key when there is one: the store need not walk the
+  // whole path again at every level.
+  LSTATUS status = targetParent != nullptr ? RegCreateKeyA(targetParent, source.c_str(), &created)
+                                           : RegCreateKeyA(root_, target.c_str(), &created);
+  if (status == ERROR_SUCCESS) {
     targetKey.reset(created);
     CopyValues(sourceKey.get(), targetKey.get());
   }
   // Subkeys are tried also when the target could not be had: theirs may be.
+  // A child's path is this path, "\" and its name; where that is no valid
+  // path (this one empty or ending in "\") the store decides, from the root.
+  const bool validChildPaths = !target.empty() && target.back() != '\\';
+  HKEY childParent = validChildPaths ? targetKey.get() : nullptr;
   std::array<char, kNameCapacity> name{};
   for (DWORD index = 0;; ++index) {
     name.fill('\0');
@@ -84,67 +94,75 @@ Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::
       break;
     }
     std::string child(name.data());
-    CopyBranch(sourceKey.get(), child, target + "\\" + child);
+    CopyBranch(sourceKey.get(), child, target + "\\" + child, childParent);
   }
   return kTrue;
 }
 
 void Registry::CopyValues(HKEY source, HKEY target) {
+  // Most values fit this buffer, so that one enumeration call brings the
+  // name, the type and the data; a larger one is probed and read again.
+  std::vector<BYTE> buffer(4096);
   for (DWORD index = 0;; ++index) {
-    std::array<char, kNameCapacity + 1> probe{};
+    std::array<char, kNameCapacity + 1> name{};
     DWORD nameLength = kNameCapacity;
     DWORD type = REG_NONE;
-    DWORD size = 0;
-    if (RegEnumValueA(source, index, probe.data(), &nameLength, nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    std::string name(nameLength + 1, '\0');
-    DWORD capacity = nameLength + 1;
-    std::vector<BYTE> data(size);
-    auto read = [&] {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    LSTATUS status = RegEnumValueA(source, index, name.data(), &nameLength, nullptr, &type,
+                                   buffer.data(), &size);
+    std::vector<BYTE> data;
+    if (status == ERROR_SUCCESS) {
+      data.assign(buffer.begin(), buffer.begin() + size);
+    } else if (status == ERROR_MORE_DATA) {
+      // The name may be too long (which ends this key's values) or the data large.
+      nameLength = kNameCapacity;
+      if (RegEnumValueA(source, index, name.data(), &nameLength, nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      data.resize(size);
+      DWORD capacity = nameLength + 1;
       DWORD dataSize = size;
       RegEnumValueA(source, index, name.data(), &capacity, nullptr, nullptr,
                     data.empty() ? nullptr : data.data(), &dataSize);
-    };
-    const char* valueName = name.c_str();
+    } else {
+      break;  // no more values
+    }
+    CopyValue(target, std::string(name.data(), nameLength), type, std::move(data));
+  }
+}
 
-    if (nameLength == 0 && type == REG_SZ) {
-      // The default value, written through the key-default call as text.
-      read();
-      std::string text(reinterpret_cast<const char*>(data.data()),
-                       std::find(data.begin(), data.end(), BYTE{0}) - data.begin());
-      RegSetValueA(target, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-      continue;
-    }
-    // Any other default value is copied with its own type and bytes, as a
-    // named value of that type is: as text it would arrive garbled.
-    switch (type) {
-      case REG_SZ: {
-        read();
-        if (size == 0) {
-          RegSetValueExA(target, valueName, 0, REG_SZ, nullptr, 0);
-        } else {
-          data.push_back(0);  // one more terminator, for a text stored without one
-          RegSetValueExA(target, valueName, 0, REG_SZ, data.data(), size + 1);
-        }
-        break;
+void Registry::CopyValue(HKEY target, const std::string& name, DWORD type, std::vector<BYTE> data) {
+  const auto size = static_cast<DWORD>(data.size());
+  if (name.empty() && type == REG_SZ) {
+    // The default value, written through the key-default call as text.
+    std::string text(data.begin(), std::find(data.begin(), data.end(), BYTE{0}));
+    RegSetValueA(target, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    return;
+  }
+  // Any other default value is copied with its own type and bytes, as a
+  // named value of that type is: as text it would arrive garbled.
+  switch (type) {
+    case REG_SZ:
+      if (size == 0) {
+        RegSetValueExA(target, name.c_str(), 0, REG_SZ, nullptr, 0);
+      } else {
+        data.push_back(0);  // one more terminator, for a text stored without one
+        RegSetValueExA(target, name.c_str(), 0, REG_SZ, data.data(), size + 1);
       }
-      case REG_BINARY:
-        read();
-        RegSetValueExA(target, valueName, 0, REG_BINARY, data.empty() ? nullptr : data.data(),
-                       size);
-        break;
-      case REG_DWORD:
-      case REG_DWORD_BIG_ENDIAN:
-        // At most four bytes make the number; a longer value gives its first four.
-        read();
-        RegSetValueExA(target, valueName, 0, type, data.empty() ? nullptr : data.data(),
-                       std::min<DWORD>(size, 4));
-        break;
-      default:
-        break;  // other types are not copied
-    }
+      break;
+    case REG_BINARY:
+      RegSetValueExA(target, name.c_str(), 0, REG_BINARY, data.empty() ? nullptr : data.data(),
+                     size);
+      break;
+    case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN:
+      // At most four bytes make the number; a longer value gives its first four.
+      RegSetValueExA(target, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                     std::min<DWORD>(size, 4));
+      break;
+    default:
+      break;  // other types are not copied
   }
 }
 

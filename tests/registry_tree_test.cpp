@@ -35,6 +35,8 @@ class RegistryTree : public testing_support::ScratchTest {
     Put("src", "Number", REG_DWORD, {0xC0, 0, 0, 0});
     Put("src", "BigEndian", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0xC0});
     Put("src", "Long", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8});
+    Put("src", "LargeBinary", REG_BINARY, std::vector<BYTE>(5000, 0x5A));
+    Put("src", "LargeText", REG_SZ, BytesOf(std::string(5000, 'L') + '\0'));
     Put("src", "Expand", REG_EXPAND_SZ, BytesOf(std::string("%PATH%", 7)));
     Put("src", "Multi", REG_MULTI_SZ, BytesOf(std::string("a\0b\0", 5)));
     Put("src", "", REG_SZ, BytesOf(std::string("default", 8)));
@@ -58,6 +60,8 @@ TEST_F(RegistryTree, CopyKeepsNamesTypesAndDataOfTheFourTypes) {
       {"Number", {REG_DWORD, {0xC0, 0, 0, 0}}},
       {"BigEndian", {REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0xC0}}},
       {"Long", {REG_DWORD, {1, 2, 3, 4}}},
+      {"LargeBinary", {REG_BINARY, std::vector<BYTE>(5000, 0x5A)}},
+      {"LargeText", {REG_SZ, BytesOf(std::string(5000, 'L') + std::string(2, '\0'))}},
       {"", {REG_SZ, BytesOf(std::string("default", 8))}},
   };
   for (const auto& [name, value] : expected) {
@@ -148,6 +152,7 @@ TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
 }
 
 TEST_F(RegistryTree, AnEmptyTargetNameCopiesIntoTheTargetRootItself) {
+  DeleteSubtree(HKEY_CURRENT_USER, "FenwarelTreeTestChild");  // from an earlier, failed run
   Put("src", "FenwarelTreeTestValue", REG_DWORD, {7, 0, 0, 0});
   Put("src\\FenwarelTreeTestChild", "x", REG_DWORD, {1, 0, 0, 0});
   Registry reg;
@@ -157,6 +162,7 @@ TEST_F(RegistryTree, AnEmptyTargetNameCopiesIntoTheTargetRootItself) {
   RegDeleteValueA(HKEY_CURRENT_USER, "FenwarelTreeTestValue");
   // The subkeys' target paths begin with "\", which the store refuses.
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "FenwarelTreeTestChild"));
+  DeleteSubtree(HKEY_CURRENT_USER, "FenwarelTreeTestChild");
 }
 
 TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
