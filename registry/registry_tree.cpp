@@ -94,7 +94,10 @@ Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::
       break;
     }
     std::string child(name.data());
-    CopyBranch(sourceKey.get(), child, target + "\\" + child, childParent);
+    std::string childPath = target;
+    childPath += '\\';
+    childPath += child;
+    CopyBranch(sourceKey.get(), child, childPath, childParent);
   }
   return kTrue;
 }
