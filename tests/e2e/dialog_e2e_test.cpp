@@ -146,6 +146,14 @@ TEST_F(FenwarelE2e, TabMovesThroughTheControlsAndSpaceToggles) {
   EXPECT_TRUE(WaitFor([&] { return !e2e::Checked(dialog, kStandby); }, 3s));
   // Keyboard use keeps the focus where it is.
   EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kStandby));
+  // Shift+Tab goes back, through the keyboard as a user types it.
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+  e2e::Press(VK_TAB, true);
+  EXPECT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kCancel); }, 3s));
+  // A mouse click on a check box hands the focus to OK, wherever it was.
+  e2e::Click(dialog, kHibernate);
+  EXPECT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kOk); }, 3s));
+  EXPECT_FALSE(e2e::Checked(dialog, kHibernate));
   e2e::Type(dialog, VK_ESCAPE);
   EXPECT_EQ(program.Wait(), 0U);
   EXPECT_EQ(Sticky(), 192U);

@@ -138,6 +138,28 @@ inline void Type(HWND dialog, UINT key) {
   PostMessageA(focus, WM_KEYUP, key, 1 | (scan << 16U) | (3U << 30U));
 }
 
+// Keys through the system's input, to the foreground window, with Shift held
+// when asked: the keyboard state that Shift+Tab needs cannot be posted.
+inline void Press(UINT key, bool shift = false) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD code, DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = code;
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  if (shift) {
+    add(VK_SHIFT, 0);
+  }
+  add(static_cast<WORD>(key), 0);
+  add(static_cast<WORD>(key), KEYEVENTF_KEYUP);
+  if (shift) {
+    add(VK_SHIFT, KEYEVENTF_KEYUP);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
 // --- Registry -------------------------------------------------------------------
 
 inline void DeleteTreeOf(HKEY root, const char* path) { RegDeleteTreeA(root, path); }
