@@ -68,12 +68,11 @@ TEST(LocalizedDialog, FollowsTheUserInterfaceLanguage) {
 
   switch (language) {
     case 1031:  // German
-      EXPECT_EQ(Captions(window),
-                (std::vector<std::wstring>{
-                    L"ZELMOOR Hotkey",
-                    L"Beim Drücken von Fn+F3 eine Bestätigung für den Standbymodus anzeigen.",
-                    L"Beim Drücken von Fn+F4 eine Bestätigung für den Ruhezustand anzeigen.", L"OK",
-                    L"Abbrechen"}));
+      EXPECT_EQ(
+          Captions(window),
+          (std::vector<std::wstring>{
+              L"ZELMOOR Hotkey", L"Vor dem Standbymodus (Fn+F3) eine Bestätigung anzeigen.",
+              L"Vor dem Ruhezustand (Fn+F4) eine Bestätigung anzeigen.", L"OK", L"Abbrechen"}));
       EXPECT_EQ(WidthOf(standby), Pixels(3735));
       EXPECT_NE(std::string(designed.lfFaceName), "MS UI Gothic");
       break;
