@@ -113,8 +113,10 @@ void ZFenwarel::UpdateInstalledMarker(bool installed) {
   }
   TaggedValue current{std::string()};
   Guarded([&] { current = marker.QueryValue(); });
-  // A marker that already says what it should is left alone.
-  if (registry::IsEmptyText(current) == installed) {
+  // Install marks an unmarked key, uninstall empties a marked one; a marker
+  // that already says what it should is left alone.
+  const bool marked = !registry::IsEmptyText(current);
+  if (marked != installed) {
     Guarded([&] { marker.QueryValue(TaggedValue{std::string(installed ? "1" : "")}); });
   }
 }
