@@ -23,7 +23,11 @@ class BranchKey {
   HKEY raw_;
 };
 
+// The key names of a path, upper-cased; a trailing backslash names no key.
 std::vector<std::string> KeyNames(std::string_view path) {
+  if (!path.empty() && path.back() == '\\') {
+    path.remove_suffix(1);
+  }
   std::vector<std::string> names;
   std::string name;
   for (char c : path) {
@@ -41,7 +45,7 @@ std::vector<std::string> KeyNames(std::string_view path) {
 // True when `inner` is `outer` or lies below it, compared as the registry
 // compares: case-insensitively and by whole key names.
 bool IsWithin(std::string_view inner, std::string_view outer) {
-  if (outer.empty()) {
+  if (outer.empty() || outer == "\\") {
     return true;  // the root itself holds everything
   }
   std::vector<std::string> innerNames = KeyNames(inner);

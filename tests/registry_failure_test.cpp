@@ -1,5 +1,6 @@
-// Failures that the real registry cannot be made to show on demand: refused
-// creates, writes and deletes, injected into the substitute.
+// Failures that the real registry cannot be made to show on demand (refused
+// creates, writes and deletes, injected into the substitute), and copies
+// that would run away if the guard failed, which only the substitute risks.
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_registry.h"
@@ -101,6 +102,18 @@ TEST_F(RegistryFailure, UnwritableTargetValuesAreSkippedSilently) {
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"));
   EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst"), "v").has_value());
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst\\sub"), "w").has_value());
+}
+
+TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceAreRefusedHoweverWritten) {
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\sub"), "v", REG_DWORD, {1, 0, 0, 0});
+  Registry reg;
+  reg.CopyTree("HKCU", Path("src") + "\\", "HKCU", Path("SRC\\sub\\copy"));
+  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("src\\sub") + "\\");
+  reg.CopyTree("HKCU", "", "HKCU", Path("whole"));  // the whole root into itself
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\copy")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\sub")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("whole")));
+  EXPECT_EQ(OpenKeyCount(), 0U);
 }
 
 }  // namespace

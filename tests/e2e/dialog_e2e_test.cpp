@@ -3,6 +3,8 @@
 // the service received are checked.
 #include "driver.h"
 
+#include <cstdlib>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -59,6 +61,52 @@ class FenwarelE2e : public ::testing::Test {
     return std::string(value->second.c_str());
   }
 
+  // A fixed frame with caption, system menu and minimize box, a taskbar
+  // button, centred on the work area; the client area and the controls
+  // where their twips put them at this display's resolution.
+  static void ExpectFrameAndLayout(HWND dialog) {
+    const auto style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongA(dialog, GWL_EXSTYLE));
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+              DWORD{WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX});
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0U);
+    EXPECT_NE(exStyle & WS_EX_APPWINDOW, 0U);
+
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (const char* expected = std::getenv("FENWAREL_TEST_DPI")) {
+      EXPECT_EQ(dpi, std::atoi(expected));  // the run's own check that Wine took it
+    }
+    auto pixels = [&](int twips) { return MulDiv(twips, dpi, 1440); };
+    RECT client{};
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client.right, pixels(4380));
+    EXPECT_EQ(client.bottom, pixels(4380));
+
+    RECT frame{};
+    RECT work{};
+    GetWindowRect(dialog, &frame);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
+
+    const std::vector<std::tuple<int, int, int, int, int>> controls = {
+        {kOk, 1560, 3840, 1215, 375},
+        {kCancel, 3000, 3840, 1215, 375},
+        {kStandby, 360, 600, 3735, 615},
+        {kHibernate, 360, 1440, 3735, 615}};
+    for (const auto& [id, left, top, width, height] : controls) {
+      RECT rect{};
+      GetWindowRect(GetDlgItem(dialog, id), &rect);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+      EXPECT_EQ(rect.left, pixels(left)) << id;
+      EXPECT_EQ(rect.top, pixels(top)) << id;
+      EXPECT_EQ(rect.right - rect.left, pixels(width)) << id;
+      EXPECT_EQ(rect.bottom - rect.top, pixels(height)) << id;
+    }
+  }
+
   std::optional<e2e::StandInService> service_;
 };
 
@@ -71,6 +119,7 @@ TEST_F(FenwarelE2e, FirstStartShowsBothOptionsAndOkSavesAndNotifies) {
   EXPECT_TRUE(e2e::Checked(dialog, kStandby));
   EXPECT_TRUE(e2e::Checked(dialog, kHibernate));
   EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kOk));
+  ExpectFrameAndLayout(dialog);
   EXPECT_FALSE(e2e::Read(HKEY_CURRENT_USER, kProbeKey, nullptr).has_value());
   EXPECT_EQ(e2e::ReadDword(HKEY_CURRENT_USER, kStandInState, "Fenwarel"),
             static_cast<DWORD>(reinterpret_cast<UINT_PTR>(dialog)));
