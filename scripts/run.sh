@@ -44,17 +44,18 @@ shots="$FENWAREL_ROOT/build/screenshots"
 mkdir -p "$shots"
 name="dialog-${LANG%%.*}-${dpi}dpi"
 name="${name//[^A-Za-z0-9_-]/}"
-(cd "$bin" && wine Fenwarel.exe ${FENWAREL_ARGS:-} </dev/null >/dev/null 2>&1 &)
-# The desktop is one colour until the dialog appears; trimming it leaves the dialog.
-for _ in $(seq 1 60); do
-  sleep 0.5
+# The virtual desktop is one colour until the dialog appears; trimming it leaves the dialog.
+capture() {
   import -window root "$shots/screen.png"
   convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png"
-  width=$(identify -format '%w' "$shots/$name.png")
-  if [ "$width" -lt 1000 ]; then
+}
+(cd "$bin" && wine Fenwarel.exe ${FENWAREL_ARGS:-} </dev/null >/dev/null 2>&1 &)
+for _ in $(seq 1 60); do
+  sleep 0.5
+  capture
+  if [ "$(identify -format '%w' "$shots/$name.png")" -lt 1000 ]; then
     sleep 1  # let it finish painting
-    import -window root "$shots/screen.png"
-    convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png"
+    capture
     rm -f "$shots/screen.png"
     echo "Screenshot of the dialog: $shots/$name.png"
     exit 0

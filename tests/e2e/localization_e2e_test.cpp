@@ -121,18 +121,27 @@ class NearMiss : public ::testing::Test {
     return folder + "\\Fenwarel.exe";
   }
 
-  // Starts the program, reads its dialog, then closes it.
-  static void Inspect(const std::string& exe, std::vector<std::wstring>& captions, int& width) {
-    e2e::Process program(exe, "");
+  struct Seen {
+    std::vector<std::wstring> captions;
+    int width = 0;  // of chkHiberMsg, in pixels
+  };
+
+  // Starts the program alone in a folder with `file` as its German language
+  // file, reads its dialog, then closes it.
+  static Seen Inspect(const std::string& folder, const std::string& file) {
+    e2e::Process program(Install(folder, file), "");
     HWND dialog = nullptr;
-    ASSERT_TRUE(e2e::WaitFor([&] {
-      dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
-      return dialog != nullptr && IsWindowVisible(dialog);
-    }));
-    captions = Captions(dialog);
-    width = WidthOf(GetDlgItem(dialog, ZFenwarel::chkHiberMsg));
+    if (!e2e::WaitFor([&] {
+          dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+          return dialog != nullptr && IsWindowVisible(dialog);
+        })) {
+      ADD_FAILURE() << "no dialog appeared";
+      return {};
+    }
+    Seen seen{Captions(dialog), WidthOf(GetDlgItem(dialog, ZFenwarel::chkHiberMsg))};
     PostMessageA(dialog, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(), 0U);
+    return seen;
   }
 
   const std::vector<std::wstring> kTest{L"Prüfung Titel", L"Prüfung Standby",
@@ -141,34 +150,25 @@ class NearMiss : public ::testing::Test {
 };
 
 TEST_F(NearMiss, LowerCaseJpIsNoJapaneseButStillACode) {
-  std::vector<std::wstring> captions;
-  int width = 0;
-  Inspect(Install("lang_lower", e2e::BinDir() + "test_lang_lowercase_jp.dll"), captions, width);
-  EXPECT_EQ(captions, kTest);
-  EXPECT_EQ(width, Pixels(3735));
+  Seen seen = Inspect("lang_lower", e2e::BinDir() + "test_lang_lowercase_jp.dll");
+  EXPECT_EQ(seen.captions, kTest);
+  EXPECT_EQ(seen.width, Pixels(3735));
 }
 
 TEST_F(NearMiss, AnyFileWhoseCodeIsJPGetsTheJapaneseLayout) {
-  std::vector<std::wstring> captions;
-  int width = 0;
-  Inspect(Install("lang_jp_code", e2e::BinDir() + "test_lang_japanese_code.dll"), captions, width);
-  EXPECT_EQ(captions, kTest);
-  EXPECT_EQ(width, Pixels(3975));
+  Seen seen = Inspect("lang_jp_code", e2e::BinDir() + "test_lang_japanese_code.dll");
+  EXPECT_EQ(seen.captions, kTest);
+  EXPECT_EQ(seen.width, Pixels(3975));
 }
 
 TEST_F(NearMiss, AFileWithoutACodeChangesNothing) {
-  std::vector<std::wstring> captions;
-  int width = 0;
-  Inspect(Install("lang_no_code", e2e::BinDir() + "test_lang_no_code.dll"), captions, width);
-  EXPECT_EQ(captions, kEnglish);
+  EXPECT_EQ(Inspect("lang_no_code", e2e::BinDir() + "test_lang_no_code.dll").captions, kEnglish);
 }
 
 TEST_F(NearMiss, AMissingTextLeavesItsCaptionEmpty) {
-  std::vector<std::wstring> captions;
-  int width = 0;
-  Inspect(Install("lang_no_1003", e2e::BinDir() + "test_lang_no_1003.dll"), captions, width);
-  EXPECT_EQ(captions, (std::vector<std::wstring>{L"Prüfung Titel", L"Prüfung Standby", L"",
-                                                 L"Prüfung OK", L"Prüfung Abbrechen"}));
+  EXPECT_EQ(Inspect("lang_no_1003", e2e::BinDir() + "test_lang_no_1003.dll").captions,
+            (std::vector<std::wstring>{L"Prüfung Titel", L"Prüfung Standby", L"", L"Prüfung OK",
+                                       L"Prüfung Abbrechen"}));
 }
 
 TEST_F(NearMiss, AFileThatIsNoModuleLeavesTheDialogEnglish) {
@@ -177,10 +177,7 @@ TEST_F(NearMiss, AFileThatIsNoModuleLeavesTheDialogEnglish) {
     std::fputs("MZ but nothing more\n", file);
     std::fclose(file);
   }
-  std::vector<std::wstring> captions;
-  int width = 0;
-  Inspect(Install("lang_broken", text), captions, width);
-  EXPECT_EQ(captions, kEnglish);
+  EXPECT_EQ(Inspect("lang_broken", text).captions, kEnglish);
 }
 
 }  // namespace
