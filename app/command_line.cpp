@@ -5,6 +5,17 @@
 
 namespace app {
 
+std::string_view ArgumentsOf(std::string_view commandLine) {
+  std::size_t end = 0;
+  if (commandLine.starts_with('"')) {
+    std::size_t quote = commandLine.find('"', 1);
+    end = quote == std::string_view::npos ? commandLine.size() : quote + 1;
+  } else {
+    end = std::min(commandLine.find_first_of(" \t"), commandLine.size());
+  }
+  return commandLine.substr(end);
+}
+
 StartMode ModeOf(std::string_view arguments) {
   std::size_t first = arguments.find_first_not_of(' ');
   if (first == std::string_view::npos) {

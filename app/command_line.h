@@ -11,9 +11,14 @@ enum class StartMode {
   Normal,     // no argument: show the dialog, or bring the running one forward
 };
 
+// The raw argument text of a process's command line: everything after the
+// program name, untouched. The name is read as Windows reads it: up to the
+// closing quote when it starts with one, else up to the first space or tab.
+std::string_view ArgumentsOf(std::string_view commandLine);
+
 // The mode for the raw argument text after the program name, quotes
-// included. Only spaces are trimmed and case does not matter; "-i -u" or a
-// quoted "-i" is no switch.
+// included. Only spaces are trimmed and case does not matter; "-i -u", a
+// quoted "-i" or a tab beside the switch is no switch.
 StartMode ModeOf(std::string_view arguments);
 
 }  // namespace app

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "app/command_line.h"
 #include "app/settings_dialog.h"
 #include "platform/guarded.h"
 
@@ -18,7 +19,8 @@ void __verbose_terminate_handler();                   // NOLINT(bugprone-reserve
 void __verbose_terminate_handler() { std::abort(); }  // NOLINT(bugprone-reserved-identifier)
 }  // namespace __gnu_cxx
 
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR arguments, int /*show*/) {
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*arguments*/,
+                   int /*show*/) {
   // Orvisk.dll and the language files come from the program's directory or
   // the system's, never from whatever directory the program was started in.
   SetDllDirectoryA("");
@@ -28,7 +30,10 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR argumen
   // Nothing is reported through the exit status, whatever happens.
   platform::Guarded([&] {
     app::ZFenwarel dialog;
-    dialog.Load(arguments == nullptr ? "" : arguments);
+    // The runtime's own argument has lost leading tabs already; a tab before
+    // "-i" must keep it from being a switch.
+    const char* commandLine = GetCommandLineA();
+    dialog.Load(app::ArgumentsOf(commandLine == nullptr ? "" : commandLine));
     dialog.Run();
   });
   return 0;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/guarded.h"
+#include "platform/program_folder.h"
 #include "platform/unique_handle.h"
 
 namespace localization {
@@ -43,12 +44,7 @@ using UniqueModule = platform::UniqueHandle<HMODULE, &::FreeLibrary>;
 
 // Language files are taken from the program's own folder only, and as data:
 // none of their code runs, and a planted file elsewhere is never found.
-std::string ProgramFolderPath(const std::string& file) {
-  std::array<char, 1024> path{};
-  DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  std::string folder(path.data(), length);
-  return folder.substr(0, folder.find_last_of('\\') + 1) + file;
-}
+constexpr DWORD kAsData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
 
 }  // namespace
 
@@ -71,8 +67,11 @@ std::string LoadLanguageString(std::int16_t id) {
   std::string buffer(kBufferSize, '\0');
   UniqueModule module;
   platform::Guarded([&] {
-    module.reset(LoadLibraryExA(ProgramFolderPath(LanguageFile).c_str(), nullptr,
-                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    const std::wstring folder = platform::ProgramFolder();
+    if (!folder.empty() && !LanguageFile.empty()) {
+      const std::wstring path = folder + platform::Widened(LanguageFile);
+      module.reset(LoadLibraryExW(path.c_str(), nullptr, kAsData));
+    }
   });
   if (!module) {
     return result;

@@ -2,17 +2,38 @@
 
 #include <string>
 
+#include "platform/program_folder.h"
+
 namespace platform {
 namespace {
 
 constexpr const char* kLibrary = "Orvisk.dll";
+
+// The library is looked for where the hotkey service installs it: beside
+// the program, then in the system folders. Never in the current directory
+// (a planted copy would run inside a program that writes machine-wide
+// settings) and never along PATH, whose folders users and other installers
+// may write to.
+HMODULE LoadServiceLibrary() {
+  for (const std::wstring& folder : {ProgramFolder(), SystemFolder(), WindowsFolder()}) {
+    if (folder.empty()) {
+      continue;
+    }
+    // Its own dependencies are looked for beside it first.
+    const std::wstring path = folder + Widened(kLibrary);
+    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+      return module;
+    }
+  }
+  return nullptr;
+}
 
 // Once loaded, the library stays for the life of the process, as an
 // imported one would: it holds the dialog's registration.
 HMODULE Library() {
   HMODULE module = GetModuleHandleA(kLibrary);
   if (module == nullptr) {
-    module = LoadLibraryA(kLibrary);
+    module = LoadServiceLibrary();
   }
   if (module == nullptr) {
     throw ServiceLibraryError("the hotkey service library cannot be loaded");

@@ -13,10 +13,13 @@ class SingleInstance {
  public:
   explicit SingleInstance(std::string name) : name_(std::move(name)) {}
 
-  // True when the mutex existed already. Ask once: this instance claims it.
+  // True when the mutex existed already, also when it exists but may not be
+  // opened (an elevated instance's, seen from a limited one). Ask once: this
+  // instance claims it.
   bool AnotherInstanceRunning() {
     mutex_.reset(CreateMutexA(nullptr, 0, name_.c_str()));
-    return mutex_ && GetLastError() == ERROR_ALREADY_EXISTS;
+    const DWORD error = GetLastError();
+    return mutex_ ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
   }
 
  private:

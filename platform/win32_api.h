@@ -28,6 +28,9 @@ using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 using LPCSTR = const char*;
 using LPSTR = char*;
+using WCHAR = wchar_t;
+using LPCWSTR = const wchar_t*;
+using LPWSTR = wchar_t*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using PVOID = void*;
@@ -80,7 +83,9 @@ inline constexpr DWORD REG_MULTI_SZ = 7;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_USER = 0x0400;
 inline constexpr int SW_RESTORE = 9;
+inline constexpr DWORD MAX_PATH = 260;
 inline constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
+inline constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
 inline constexpr DWORD LOAD_LIBRARY_AS_IMAGE_RESOURCE = 0x00000020;
 
 // Windows and messages.
@@ -92,13 +97,17 @@ BOOL SetForegroundWindow(HWND window);
 // Modules and their resources.
 HMODULE LoadLibraryA(LPCSTR fileName);
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags);
 HMODULE GetModuleHandleA(LPCSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize);
 LANGID GetUserDefaultUILanguage();
-// The substitute's program lives in C:\Program Files\Fenwarel\Fenwarel.exe.
-DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+// The substitute's program lives in C:\Program Files\Fenwarel\Fenwarel.exe,
+// Windows in C:\Windows.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 
 // Kernel objects.
 HANDLE CreateMutexA(void* attributes, BOOL initialOwner, LPCSTR name);

@@ -16,6 +16,9 @@
 
 namespace registry {
 
+// A key's name and its subkeys at every depth, as CopyTree lists them.
+struct KeyNode;
+
 class Registry {
  public:
   // The value that QueryValue reads and writes; "" is the open key's default value.
@@ -61,9 +64,10 @@ class Registry {
   // subkeys, to TargetName below TargetRoot; values of the same names are
   // replaced, others kept. An unknown SourceRoot means this object's root, an
   // unknown TargetRoot the source root. Text, binary and 32-bit values are
-  // copied, others skipped. A target inside the source on the same root
-  // would copy without end, so nothing is copied then. Failures are silent;
-  // root, root name, open key and QueryName stay as they were.
+  // copied, others skipped. The source's keys are listed before anything is
+  // written, so a target inside the source gets the tree as it stood and
+  // the copy always ends. Failures are silent; root, root name, open key and
+  // QueryName stay as they were.
   void CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                 std::string_view TargetRoot, std::string_view TargetName);
 
@@ -80,9 +84,10 @@ class Registry {
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
   // The recursive workers: each level holds its own keys.
-  // `targetParent` is the parent's target key, or 0 when there is none.
+  // `targetParent` is the parent's target key, or 0 when there is none;
+  // `subkeys` the source's subkeys as they were before the copy began.
   Boolean CopyBranch(HKEY parent, const std::string& source, const std::string& target,
-                     HKEY targetParent);
+                     HKEY targetParent, const std::vector<KeyNode>& subkeys);
   void CopyValues(HKEY source, HKEY target);
   static void CopyValue(HKEY target, const std::string& name, DWORD type, std::vector<BYTE> data);
   Boolean DeleteBranch(HKEY parent, const std::string& path);

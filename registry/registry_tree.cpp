@@ -23,35 +23,38 @@ class BranchKey {
   HKEY raw_;
 };
 
-// The key names of a path, upper-cased; a trailing backslash names no key.
-std::vector<std::string> KeyNames(std::string_view path) {
-  if (!path.empty() && path.back() == '\\') {
-    path.remove_suffix(1);
-  }
-  std::vector<std::string> names;
+}  // namespace
+
+// The names of a key's subkeys at every depth. The copy walks this list,
+// taken before it writes anything, so that it cannot come upon what it
+// writes: a target inside its source, however the path is spelled (another
+// case, doubled backslashes, a root that is a link into another), gets the
+// tree as it stood, and the copy ends.
+struct KeyNode {
   std::string name;
-  for (char c : path) {
-    if (c == '\\') {
-      names.push_back(std::move(name));
-      name.clear();
-    } else {
-      name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  std::vector<KeyNode> subkeys;
+};
+
+namespace {
+
+std::vector<KeyNode> SubkeysOf(HKEY key) {
+  std::vector<KeyNode> subkeys;
+  std::array<char, kNameCapacity> name{};
+  for (DWORD index = 0;; ++index) {
+    name.fill('\0');
+    if (RegEnumKeyA(key, index, name.data(), kNameCapacity) != ERROR_SUCCESS) {
+      break;  // no more subkeys, or a name too long: the rest of this key is not copied
+    }
+    subkeys.push_back({name.data(), {}});
+  }
+  for (KeyNode& subkey : subkeys) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyA(key, subkey.name.c_str(), &opened) == ERROR_SUCCESS) {
+      const BranchKey child(key, opened);
+      subkey.subkeys = SubkeysOf(child.get());
     }
   }
-  names.push_back(std::move(name));
-  return names;
-}
-
-// True when `inner` is `outer` or lies below it, compared as the registry
-// compares: case-insensitively and by whole key names.
-bool IsWithin(std::string_view inner, std::string_view outer) {
-  if (outer.empty() || outer == "\\") {
-    return true;  // the root itself holds everything
-  }
-  std::vector<std::string> innerNames = KeyNames(inner);
-  std::vector<std::string> outerNames = KeyNames(outer);
-  return innerNames.size() >= outerNames.size() &&
-         std::equal(outerNames.begin(), outerNames.end(), innerNames.begin());
+  return subkeys;
 }
 
 }  // namespace
@@ -62,14 +65,21 @@ void Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName
   ParseRootName(SourceRoot);
   const HKEY sourceRoot = root_;
   ParseRootName(TargetRoot);  // the target root stays in force during the copy
-  if (root_ != sourceRoot || !IsWithin(TargetName, SourceName)) {
-    CopyBranch(sourceRoot, std::string(SourceName), std::string(TargetName), nullptr);
+  const std::string source(SourceName);
+  HKEY opened = nullptr;
+  if (RegOpenKeyA(sourceRoot, source.c_str(), &opened) == ERROR_SUCCESS) {
+    std::vector<KeyNode> subkeys;
+    {
+      const BranchKey sourceKey(sourceRoot, opened);
+      subkeys = SubkeysOf(sourceKey.get());
+    }
+    CopyBranch(sourceRoot, source, std::string(TargetName), nullptr, subkeys);
   }
   root_ = saved;
 }
 
 Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::string& target,
-                             HKEY targetParent) {
+                             HKEY targetParent, const std::vector<KeyNode>& subkeys) {
   HKEY opened = nullptr;
   if (RegOpenKeyA(parent, source.c_str(), &opened) != ERROR_SUCCESS) {
     return kFalse;
@@ -91,17 +101,11 @@ Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::
   // path (this one empty or ending in "\") the store decides, from the root.
   const bool validChildPaths = !target.empty() && target.back() != '\\';
   HKEY childParent = validChildPaths ? targetKey.get() : nullptr;
-  std::array<char, kNameCapacity> name{};
-  for (DWORD index = 0;; ++index) {
-    name.fill('\0');
-    if (RegEnumKeyA(sourceKey.get(), index, name.data(), kNameCapacity) != ERROR_SUCCESS) {
-      break;
-    }
-    std::string child(name.data());
+  for (const KeyNode& child : subkeys) {
     std::string childPath = target;
     childPath += '\\';
-    childPath += child;
-    CopyBranch(sourceKey.get(), child, childPath, childParent);
+    childPath += child.name;
+    CopyBranch(sourceKey.get(), child.name, childPath, childParent, child.subkeys);
   }
   return kTrue;
 }

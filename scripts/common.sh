@@ -21,20 +21,46 @@ fenwarel_install_deps() {
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xdpyinfo >/dev/null || need+=(x11-utils)
-  command -v convert >/dev/null || need+=(imagemagick)
+  # ImageMagick's own commands: another program may be called convert.
+  for tool in import identify convert; do
+    "$tool" -version 2>/dev/null | grep -q ImageMagick || { need+=(imagemagick); break; }
+  done
+  dpkg -s locales >/dev/null 2>&1 || need+=(locales)
   command -v clang-format >/dev/null || need+=(clang-format)
   command -v clang-tidy >/dev/null || need+=(clang-tidy)
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
-  [ ${#need[@]} -eq 0 ] && return 0
-
-  echo "Installing: ${need[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
+  if [ ${#need[@]} -gt 0 ]; then
+    echo "Installing: ${need[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      as_root dpkg --add-architecture i386
+    fi
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
   fi
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+  fenwarel_generate_locales
+}
+
+# The UI languages the tests run Wine in. Without the system's locale Wine
+# cannot spell file names beyond ASCII, such as a Cyrillic folder.
+FENWAREL_LOCALES="de_DE ja_JP pt_BR zh_TW en_US"
+
+fenwarel_generate_locales() {
+  local missing=0 name
+  local extra="${1:-}"
+  extra="${extra%%.*}"
+  [[ "$extra" =~ ^[a-z]{2,3}_[A-Z]{2}$ ]] || extra=""
+  for name in $FENWAREL_LOCALES $extra; do
+    locale -a 2>/dev/null | grep -qx "${name}.utf8" && continue
+    missing=1
+    as_root sed -i "s/^# *\(${name}\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${name}\.UTF-8 UTF-8" /etc/locale.gen ||
+      echo "${name}.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+  done
+  if [ "$missing" -eq 1 ]; then
+    as_root locale-gen >/dev/null
+  fi
 }
 
 # A display of our own: the one given, or a fresh Xvfb.

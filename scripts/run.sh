@@ -6,13 +6,25 @@
 #
 #   FENWAREL_DPI=144   show the dialog at another resolution (default 96)
 #   FENWAREL_ARGS=-i   start with arguments, as an installer would
-#   LANG=de_DE.UTF-8   Wine's user-interface language, for the language files
+#   LANG=de_DE.UTF-8   the user-interface language, for the language files
+#
+# The demo has a Wine prefix of its own (build/wineprefix-demo), so it shows
+# what earlier demos saved, never what the tests left; delete that folder to
+# start clean.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT
+export WINEPREFIX="$FENWAREL_ROOT/build/wineprefix-demo"
+
+# Wine takes the language from LANG but its ANSI code page from LC_ALL, and
+# a prefix made in another language keeps that one unless both are set.
+if [ -n "${LANG:-}" ] && [ -z "${LC_ALL:-}" ]; then
+  export LC_ALL="$LANG"
+fi
 
 fenwarel_install_deps
+fenwarel_generate_locales "${LC_ALL:-}"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 

@@ -12,6 +12,23 @@ constexpr const char* kDialogValue = "Fenwarel";
 
 }  // namespace
 
+#ifdef FENWAREL_PLANTED
+// A copy planted where the program must never look (the current directory,
+// a folder on PATH): it only leaves a trace that it was loaded.
+BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, kStateKey, &key) == ERROR_SUCCESS) {
+      const DWORD loaded = 1;
+      RegSetValueExA(key, "Planted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&loaded),
+                     sizeof(loaded));
+      RegCloseKey(key);
+    }
+  }
+  return TRUE;
+}
+#endif
+
 extern "C" {
 
 __declspec(dllexport) HWND WINAPI GetVorkelHandle() { return FindWindowA(kServiceClass, nullptr); }

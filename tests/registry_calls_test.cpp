@@ -31,6 +31,10 @@ TEST_F(RegistryCalls, OpenAndCreateResolvePathsCaseInsensitively) {
 
   RegCloseKey(Create(Path("a\\b")));  // the missing parent is created too
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("A\\B")));
+  // Backslashes in a row are one, a trailing one names no further key.
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("a\\\\\\b\\")));
+  RegCloseKey(Create(Path("a\\\\c")));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("a\\c")));
 
   EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, ("\\" + Path("a")).c_str(), &key), ERROR_BAD_PATHNAME);
   EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, ("\\" + Path("a")).c_str(), &key), ERROR_BAD_PATHNAME);

@@ -104,15 +104,18 @@ TEST_F(RegistryFailure, UnwritableTargetValuesAreSkippedSilently) {
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst\\sub"), "w").has_value());
 }
 
-TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceAreRefusedHoweverWritten) {
+TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceEndHoweverWritten) {
   testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\sub"), "v", REG_DWORD, {1, 0, 0, 0});
   Registry reg;
   reg.CopyTree("HKCU", Path("src") + "\\", "HKCU", Path("SRC\\sub\\copy"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\copy\\sub")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\copy\\sub\\copy")));
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("src\\sub") + "\\");
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("src\\sub\\sub"), "v").has_value());
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\sub\\sub\\sub")));
   reg.CopyTree("HKCU", "", "HKCU", Path("whole"));  // the whole root into itself
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\copy")));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\sub\\sub")));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("whole")));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("whole\\") + Path("src\\sub")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("whole\\") + Path("whole")));
   EXPECT_EQ(OpenKeyCount(), 0U);
 }
 

@@ -15,6 +15,7 @@ using registry::kTrue;
 using registry::Registry;
 using registry::TaggedValue;
 using testing_support::BytesOf;
+using testing_support::DeleteSubtree;
 using testing_support::KeyExists;
 using testing_support::RawGet;
 using testing_support::RawSet;
@@ -55,6 +56,17 @@ TEST_F(RegistryTest, RootNamesAreRecognisedInAnyCaseAndKeptAsWritten) {
     reg.RootKeyName(name);
     EXPECT_EQ(reg.RootKeyName(), name);
   }
+  // The short name selects its own root, not only its echo.
+  const std::string classes = "FenwarelTest.ClassesRoot";
+  DeleteSubtree(HKEY_CLASSES_ROOT, classes);
+  {
+    Registry reg;
+    reg.RootKeyName("HKCR");
+    ASSERT_EQ(reg.CreateKey(classes), kTrue);
+  }
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classes));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, classes));
+  DeleteSubtree(HKEY_CLASSES_ROOT, classes);
 }
 
 TEST_F(RegistryTest, UnknownRootNamesChangeNothing) {
@@ -246,6 +258,7 @@ TEST_F(RegistryTest, DefaultValueIsWrittenAsTheTextOfAnyKind) {
       {false, "False"},
       {std::uint8_t{255}, "255"},
       {0.1, "0.1"},
+      {0.1 + 0.2, "0.30000000000000004"},  // needs all 17 digits to read back the same
       {1e21, "1e+21"},
       {registry::Date{2026, 12, 8, 14, 5, 0}, "2026-12-08T14:05:00"},
       {Bytes{'h', 'i'}, "hi"},

@@ -1,6 +1,8 @@
 // Copying and deleting whole key trees, on both backends.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "registry/registry.h"
 #include "scratch_key.h"
 
@@ -117,12 +119,56 @@ TEST_F(RegistryTree, UnknownRootsFallBackAndTheObjectIsLeftAsItWas) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path("after")));
 }
 
-TEST_F(RegistryTree, ATargetInsideTheSourceCopiesNothing) {
-  BuildSource();
+// Keys at and below `path`.
+int CountKeys(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(root, path.c_str(), &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  int count = 1;
+  std::array<char, 256> name{};
+  for (DWORD index = 0; RegEnumKeyA(key, index, name.data(), 256) == ERROR_SUCCESS; ++index) {
+    count += CountKeys(key, name.data());
+  }
+  RegCloseKey(key);
+  return count;
+}
+
+TEST_F(RegistryTree, ATargetInsideTheSourceGetsTheTreeAsItStoodAndTheCopyEnds) {
+  // Every spelling the registry reads as a key inside the source: the copy
+  // must neither run on into what it writes nor write outside the target.
+  std::vector<std::pair<std::string, int>> cases = {
+      // target, keys it adds on its way below the source
+      {"SRC\\one\\copy", 1},
+      {"src\\\\one\\\\\\copy", 1},
+      {"src\\one\\copy\\", 1},
+      {"src\\one\\two\\deep\\copy", 2},
+  };
+#ifdef _WIN32
+  const bool latin1 = GetACP() == 1252;
+#else
+  const bool latin1 = true;  // the substitute's code page
+#endif
+  if (latin1) {
+    cases.emplace_back("SRC\\one\\\xC4\\copy", 1);  // the source's "\xE4" in upper case
+  }
+  for (const auto& [target, added] : cases) {
+    DeleteSubtree(HKEY_CURRENT_USER, Path());
+    BuildSource();
+    Put("src\\one\\\xE4", "Level", REG_DWORD, {4, 0, 0, 0});
+    Registry reg;
+    reg.CopyTree("HKCU", Path("src"), "HKCU", Path(target));
+    // The scratch key, the source's five keys, the target path, the copy's four.
+    EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, Path()), 1 + 5 + added + 4) << target;
+    EXPECT_EQ(Get(target + "\\one\\two", "Level"), (StoredValue{REG_DWORD, {2, 0, 0, 0}}))
+        << target;
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path(target + "\\one\\copy"))) << target;
+  }
+  // Onto itself: the same keys, nothing new.
+  const int before = CountKeys(HKEY_CURRENT_USER, Path());
   Registry reg;
-  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("SRC\\one\\copy"));
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("Src"));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src\\one\\copy")));
+  EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, Path()), before);
   // Whole key names count: "src2" is beside "src", not inside it.
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("src2"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src2\\one\\two")));

@@ -42,6 +42,24 @@ TEST(CommandLine, OnlyTheExactSwitchesCountAfterTrimmingSpaces) {
   }
 }
 
+TEST(CommandLine, TheArgumentsAreEverythingAfterTheProgramNameAsWindowsReadsIt) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {R"("C:\Program Files\Fenwarel.exe" -i)", " -i"},
+      {"\"C:\\Program Files\\Fenwarel.exe\" \t-i", " \t-i"},  // the runtime would drop the tab
+      {"\"C:\\x\\Fenwarel.exe\"-i", "-i"},
+      {"C:\\x\\Fenwarel.exe -u", " -u"},
+      {"C:\\x\\Fenwarel.exe\t-u", "\t-u"},
+      {"Fenwarel", ""},
+      {"\"C:\\no closing quote -i", ""},
+      {"", ""},
+  };
+  for (const auto& [commandLine, arguments] : cases) {
+    EXPECT_EQ(app::ArgumentsOf(commandLine), arguments) << '[' << commandLine << ']';
+  }
+  EXPECT_EQ(app::ModeOf(app::ArgumentsOf("\"Fenwarel.exe\" \t")), StartMode::Ignore);
+  EXPECT_EQ(app::ModeOf(app::ArgumentsOf("\"Fenwarel.exe\"    ")), StartMode::Normal);
+}
+
 TEST(NumberConversion, IntegersAndDecimalTextsWithin32Bits) {
   using registry::TaggedValue;
   EXPECT_EQ(app::NumberOf(TaggedValue{std::int32_t{-7}}), -7);
@@ -123,13 +141,16 @@ TEST_F(DialogTest, ALimitedUserKeepsHisOwnSettings) {
 }
 
 TEST_F(DialogTest, AProbeKeyThatWasThereStaysWithItsContents) {
-  RawSet(HKEY_CURRENT_USER, std::string(app::kPolicyProbeKey) + "\\Sub", "Kept", REG_DWORD,
-         Dword(1));
-  ZFenwarel dialog;
-  dialog.Load("");
-  EXPECT_EQ(dialog.LimitedUser, registry::kFalse);
-  EXPECT_TRUE(testing_support::RawGet(HKEY_CURRENT_USER,
-                                      std::string(app::kPolicyProbeKey) + "\\Sub", "Kept"));
+  // With values only (a store would delete that key) and with a subkey.
+  for (const std::string below : {"", "\\Sub"}) {
+    platform::fake::ResetRegistry();
+    const std::string key = std::string(app::kPolicyProbeKey) + below;
+    RawSet(HKEY_CURRENT_USER, key, "Kept", REG_DWORD, Dword(1));
+    ZFenwarel dialog;
+    dialog.Load("");
+    EXPECT_EQ(dialog.LimitedUser, registry::kFalse);
+    EXPECT_TRUE(testing_support::RawGet(HKEY_CURRENT_USER, key, "Kept")) << below;
+  }
 }
 
 TEST_F(DialogTest, WithoutTheServiceLibraryTheDialogStillOpensAndSaves) {
@@ -142,6 +163,29 @@ TEST_F(DialogTest, WithoutTheServiceLibraryTheDialogStillOpensAndSaves) {
   EXPECT_EQ(Sticky(kMachineSettings), (StoredValue{REG_DWORD, Dword(0x80)}));
   EXPECT_TRUE(platform::fake::WindowCalls().empty());
   EXPECT_FALSE(dialog.Window().IsOpen());
+}
+
+TEST_F(DialogTest, TheServiceLibraryComesFromTheProgramOrTheSystemFoldersOnly) {
+  using platform::fake::Folder;
+  for (Folder folder : {Folder::Program, Folder::System, Folder::Windows}) {
+    platform::fake::ResetModules();
+    TheServiceLibrary().folder = folder;
+    ZFenwarel dialog;
+    dialog.Load("");
+    EXPECT_EQ(TheServiceLibrary().registrations, 1);
+  }
+  // A copy in the current directory or on PATH is never looked for.
+  for (Folder folder : {Folder::Current, Folder::Path}) {
+    platform::fake::ResetModules();
+    TheServiceLibrary().folder = folder;
+    ZFenwarel dialog;
+    dialog.Load("");
+    EXPECT_TRUE(dialog.Window().IsVisible());
+    EXPECT_EQ(TheServiceLibrary().registrations, 0);
+    for (const auto& load : platform::fake::LibraryLoads()) {
+      EXPECT_NE(load.path.find('\\'), std::string::npos) << load.path << " is searched for";
+    }
+  }
 }
 
 TEST_F(DialogTest, AMissingExportFailsOnlyItsOwnCall) {
@@ -349,6 +393,24 @@ TEST_F(DialogTest, UninstallClosesTheRunningDialog) {
   uninstall.Load("-u");
   HWND window = first.Window().Handle();
   EXPECT_EQ(CallsTo(window), (std::vector<WindowCall>{{Kind::Post, window, WM_CLOSE, 0, 0}}));
+}
+
+TEST_F(DialogTest, AnInstanceWhoseMarkItMayNotOpenStillCountsAsRunning) {
+  // The first instance runs elevated: its mutex exists, but opening it is refused.
+  ZFenwarel first;
+  first.Load("");
+  const std::string name = "Local\\Zelmoor.Fenwarel.Settings";
+  platform::fake::DenyMutex(name);
+  ZFenwarel second;
+  second.Load("");
+  ZFenwarel uninstall;
+  uninstall.Load("-u");
+  platform::fake::DenyMutex(name, false);
+  HWND window = first.Window().Handle();
+  EXPECT_FALSE(second.Window().IsOpen());
+  EXPECT_EQ(CallsTo(window), (std::vector<WindowCall>{{Kind::Show, window, SW_RESTORE, 0, 0},
+                                                      {Kind::Foreground, window, 0, 0, 0},
+                                                      {Kind::Post, window, WM_CLOSE, 0, 0}}));
 }
 
 TEST_F(DialogTest, ASecondStartWithoutTheLibraryStillEndsUnshown) {

@@ -83,14 +83,21 @@ TEST_F(TranslationTest, StringsAreCutAt254BytesAndLoseTheirNuls) {
   EXPECT_EQ(LoadedModuleCount(), 0U);
 }
 
-TEST_F(TranslationTest, EachCallOpensAndReleasesTheFileFromTheProgramsFolder) {
+TEST_F(TranslationTest, EachCallOpensAndReleasesTheFileFromTheProgramsFolderAsData) {
   AddStringModule("Fenwarel_DE.dll", kGerman);
   UseFile("Fenwarel_DE.dll");
   EXPECT_EQ(LoadLanguageString(1005), "Abbrechen");
   EXPECT_EQ(LoadLanguageString(1005), "Abbrechen");
-  EXPECT_EQ(LibraryLoads(),
-            (std::vector<std::string>(2, "C:\\Program Files\\Fenwarel\\Fenwarel_DE.dll")));
+  const platform::fake::LibraryLoad asData{
+      "C:\\Program Files\\Fenwarel\\Fenwarel_DE.dll",
+      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE};
+  EXPECT_EQ(LibraryLoads(), (std::vector<platform::fake::LibraryLoad>(2, asData)));
   EXPECT_EQ(LoadedModuleCount(), 0U);
+  // A file in the current directory or the system folder is not the program's.
+  for (auto folder : {platform::fake::Folder::Current, platform::fake::Folder::System}) {
+    AddStringModule("Fenwarel_DE.dll", kGerman, folder);
+    EXPECT_EQ(LoadLanguageString(1005), "");
+  }
 }
 
 TEST_F(TranslationTest, AFileThatIsNoModuleGivesNothing) {
@@ -208,11 +215,15 @@ TEST_F(LocalizedDialog, OnlyANormalStartIsLocalized) {
     ZFenwarel dialog;
     dialog.Load(arguments);
   }
+  auto languageLoads = [] {
+    return std::count_if(LibraryLoads().begin(), LibraryLoads().end(),
+                         [](const auto& load) { return load.path.ends_with("_DE.dll"); });
+  };
   auto first = Open(1031);
-  const std::size_t loads = LibraryLoads().size();
+  const auto loads = languageLoads();
   auto second = Open(1031);  // brings the first forward, nothing more
-  EXPECT_EQ(LibraryLoads().size(), loads);
-  EXPECT_EQ(loads, 7U);  // code, the Japanese test, five captions: all in the first normal start
+  EXPECT_EQ(languageLoads(), loads);
+  EXPECT_EQ(loads, 7);  // code, the Japanese test, five captions: all in the first normal start
 }
 
 }  // namespace

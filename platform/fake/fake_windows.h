@@ -35,8 +35,18 @@ const std::vector<WindowCall>& WindowCalls();
 
 // --- Modules ----------------------------------------------------------------
 
+// Folders of the substitute's file system, as the module search sees them.
+enum class Folder {
+  Program,  // C:\Program Files\Fenwarel\, where Fenwarel.exe lies
+  System,   // C:\Windows\system32\ (GetSystemDirectoryW)
+  Windows,  // C:\Windows\ (GetWindowsDirectoryW)
+  Current,  // C:\Users\Public\Downloads\, the current directory
+  Path,     // C:\Tools\, a folder on PATH
+};
+
 struct ServiceLibrary {
   bool installed = true;                 // Orvisk.dll can be found
+  Folder folder = Folder::Program;       // where it lies
   std::set<std::string> missingExports;  // exports it lacks
   HWND serviceWindow = nullptr;          // what GetVorkelHandle returns
   HWND registered = nullptr;             // what RegFenwarel recorded
@@ -49,15 +59,25 @@ ServiceLibrary& TheServiceLibrary();
 // Unloads everything, forgets the language files, restores the service
 // library and a UI language of 1033.
 void ResetModules();
-// A resource module with a string table, found by its bare file name.
-void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings);
+// A resource module with a string table.
+void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings,
+                     Folder folder = Folder::Program);
 // A file of that name that is no loadable module.
 void AddBrokenModule(const std::string& fileName);
 void SetUserDefaultUILanguage(LANGID language);
+// A named mutex that another process holds and this one may not open, as an
+// elevated instance's is to a limited one: CreateMutexA fails with
+// ERROR_ACCESS_DENIED. Lasts until called with false.
+void DenyMutex(const std::string& name, bool denied = true);
 // Modules loaded and not yet freed, the service library among them.
 std::size_t LoadedModuleCount();
-// Every file name handed to LoadLibraryExA, as given.
-const std::vector<std::string>& LibraryLoads();
+struct LibraryLoad {
+  std::string path;  // as given; non-ASCII characters of a wide path become '?'
+  DWORD flags;
+  bool operator==(const LibraryLoad&) const = default;
+};
+// Every module load of a language file or the service library, in order.
+const std::vector<LibraryLoad>& LibraryLoads();
 
 // --- The dialog facility ------------------------------------------------------
 

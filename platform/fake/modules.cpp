@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,14 +13,21 @@
 
 namespace {
 
+using platform::fake::Folder;
+
 constexpr std::uintptr_t kServiceModule = 0x7000;
+
+// A module file in the substitute's file system; nullopt strings for a broken file.
+struct ModuleFile {
+  Folder folder = Folder::Program;
+  std::optional<std::map<UINT, std::string>> strings;
+};
 
 struct ModuleTable {
   platform::fake::ServiceLibrary service;
-  // File name, folded to lower case, to its strings; nullopt for a broken file.
-  std::map<std::string, std::optional<std::map<UINT, std::string>>> files;
-  std::map<std::uintptr_t, std::string> loaded;  // handle to folded file name
-  std::vector<std::string> loads;
+  std::map<std::string, ModuleFile> files;       // folded bare name to the file
+  std::map<std::uintptr_t, std::string> loaded;  // handle to folded bare name
+  std::vector<platform::fake::LibraryLoad> loads;
   std::uintptr_t next = 0x8000;
   LANGID uiLanguage = 1033;
 };
@@ -32,6 +40,7 @@ ModuleTable& Modules() {
 // Named mutexes live as long as their holders, whatever a test resets.
 struct MutexTable {
   std::map<std::string, int> holders;  // name to open handles
+  std::set<std::string> denied;        // held by a process this one may not open
   std::map<std::uintptr_t, std::string> handles;
   std::uintptr_t next = 0x40000;
   DWORD lastError = 0;
@@ -50,10 +59,41 @@ std::string Folded(std::string_view text) {
   return folded;
 }
 
-// What the platform's search makes of a path: the file name counts.
 std::string BareName(std::string_view path) {
-  std::size_t cut = path.find_last_of("\\/");
+  std::size_t cut = path.find_last_of('\\');
   return Folded(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::string FolderPath(Folder folder) {
+  switch (folder) {
+    case Folder::Program:
+      return "C:\\Program Files\\Fenwarel\\";
+    case Folder::System:
+      return "C:\\Windows\\system32\\";
+    case Folder::Windows:
+      return "C:\\Windows\\";
+    case Folder::Current:
+      return "C:\\Users\\Public\\Downloads\\";
+    case Folder::Path:
+      return "C:\\Tools\\";
+  }
+  return {};
+}
+
+// A wide path as the substitute's narrow file system spells it.
+std::string Narrowed(const wchar_t* text) {
+  std::string narrow;
+  for (; text != nullptr && *text != L'\0'; ++text) {
+    narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+  }
+  return narrow;
+}
+
+std::size_t WideCopy(const std::string& text, wchar_t* buffer, std::size_t size) {
+  std::size_t count = std::min(text.size(), size - 1);
+  std::copy_n(text.begin(), count, buffer);
+  buffer[count] = L'\0';
+  return count;
 }
 
 template <class T>
@@ -75,6 +115,44 @@ LONG FakeRegFenwarel(HWND dialog) {
 }
 HWND FakeGetFenwarel() { return Modules().service.registered; }
 
+// The module at `path`: a full path names one file, a bare name goes
+// through the standard search (the program's folder, the system folders,
+// the current directory, PATH), as LoadLibraryA's does.
+HMODULE Load(const std::string& path, DWORD flags) {
+  ModuleTable& table = Modules();
+  const std::string name = BareName(path);
+  const bool bare = path.find('\\') == std::string::npos;
+  auto lies = [&](Folder folder) {
+    return bare || Folded(FolderPath(folder) + name) == Folded(path);
+  };
+  table.loads.push_back({path, flags});
+  if (name == "orvisk.dll") {
+    if (!table.service.installed || !lies(table.service.folder)) {
+      return nullptr;
+    }
+    table.loaded[kServiceModule] = name;
+    return AsHandle<FenwarelModule>(kServiceModule);
+  }
+  auto file = table.files.find(name);
+  if (file == table.files.end() || !lies(file->second.folder) || !file->second.strings) {
+    return nullptr;
+  }
+  std::uintptr_t id = table.next;
+  table.next += 0x10;
+  table.loaded[id] = name;
+  return AsHandle<FenwarelModule>(id);
+}
+
+// Without the trailing backslash; the size needed, terminator included, when the buffer is short.
+UINT SystemPath(Folder folder, LPWSTR buffer, UINT size) {
+  std::string path = FolderPath(folder);
+  path.pop_back();
+  if (buffer == nullptr || size <= path.size()) {
+    return static_cast<UINT>(path.size() + 1);
+  }
+  return static_cast<UINT>(WideCopy(path, buffer, size));
+}
+
 }  // namespace
 
 namespace platform::fake {
@@ -83,29 +161,39 @@ ServiceLibrary& TheServiceLibrary() { return Modules().service; }
 
 void ResetModules() { Modules() = ModuleTable{}; }
 
-void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings) {
-  Modules().files[Folded(fileName)] = std::move(strings);
+void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings,
+                     Folder folder) {
+  Modules().files[Folded(fileName)] = ModuleFile{folder, std::move(strings)};
 }
 
 void AddBrokenModule(const std::string& fileName) {
-  Modules().files[Folded(fileName)] = std::nullopt;
+  Modules().files[Folded(fileName)] = ModuleFile{Folder::Program, std::nullopt};
+}
+
+void DenyMutex(const std::string& name, bool denied) {
+  if (denied) {
+    Mutexes().denied.insert(name);
+  } else {
+    Mutexes().denied.erase(name);
+  }
 }
 
 void SetUserDefaultUILanguage(LANGID language) { Modules().uiLanguage = language; }
 
 std::size_t LoadedModuleCount() { return Modules().loaded.size(); }
 
-const std::vector<std::string>& LibraryLoads() { return Modules().loads; }
+const std::vector<LibraryLoad>& LibraryLoads() { return Modules().loads; }
 
 }  // namespace platform::fake
 
-HMODULE LoadLibraryA(LPCSTR fileName) {
-  ModuleTable& table = Modules();
-  if (BareName(fileName) == "orvisk.dll" && table.service.installed) {
-    table.loaded[kServiceModule] = "orvisk.dll";
-    return AsHandle<FenwarelModule>(kServiceModule);
-  }
-  return nullptr;
+HMODULE LoadLibraryA(LPCSTR fileName) { return Load(fileName == nullptr ? "" : fileName, 0); }
+
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE /*file*/, DWORD flags) {
+  return Load(fileName == nullptr ? "" : fileName, flags);
+}
+
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE /*file*/, DWORD flags) {
+  return Load(Narrowed(fileName), flags);
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
@@ -136,19 +224,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   return nullptr;
 }
 
-HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE /*file*/, DWORD /*flags*/) {
-  ModuleTable& table = Modules();
-  table.loads.emplace_back(fileName);
-  auto file = table.files.find(BareName(fileName));
-  if (file == table.files.end() || !file->second) {
-    return nullptr;
-  }
-  std::uintptr_t id = table.next;
-  table.next += 0x10;
-  table.loaded[id] = file->first;
-  return AsHandle<FenwarelModule>(id);
-}
-
 BOOL FreeLibrary(HMODULE module) {
   return Modules().loaded.erase(reinterpret_cast<std::uintptr_t>(module)) == 1 ? 1 : 0;
 }
@@ -159,7 +234,7 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize) {
   if (loaded == table.loaded.end() || buffer == nullptr || bufferSize <= 0) {
     return 0;
   }
-  const auto& strings = *table.files.at(loaded->second);
+  const auto& strings = *table.files.at(loaded->second).strings;
   auto text = strings.find(id);
   if (text == strings.end() || text->second.empty()) {
     return 0;
@@ -173,20 +248,28 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize) {
 
 LANGID GetUserDefaultUILanguage() { return Modules().uiLanguage; }
 
-DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  const std::string path = "C:\\Program Files\\Fenwarel\\Fenwarel.exe";
+// Cut to the buffer like the real calls: size - 1 characters and a terminator.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
   if (module != nullptr || fileName == nullptr || size == 0) {
     return 0;
   }
-  // Cut to the buffer like the real call: size - 1 characters and a terminator.
-  std::size_t count = std::min<std::size_t>(path.size(), size - 1);
-  std::memcpy(fileName, path.data(), count);
-  fileName[count] = '\0';
-  return static_cast<DWORD>(count);
+  return static_cast<DWORD>(WideCopy(FolderPath(Folder::Program) + "Fenwarel.exe", fileName, size));
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+  return SystemPath(Folder::System, buffer, size);
+}
+
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+  return SystemPath(Folder::Windows, buffer, size);
 }
 
 HANDLE CreateMutexA(void* /*attributes*/, BOOL /*initialOwner*/, LPCSTR name) {
   MutexTable& table = Mutexes();
+  if (name != nullptr && table.denied.contains(name)) {
+    table.lastError = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
   int& holders = table.holders[name == nullptr ? "" : name];
   table.lastError = holders > 0 ? ERROR_ALREADY_EXISTS : 0;
   ++holders;

@@ -15,7 +15,24 @@
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// Names compare as the registry compares them: without regard to case, also
+// for the letters beyond ASCII of the substitute's ANSI code page, 1252.
+char Lower(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
+    return static_cast<char>(byte + 0x20);
+  }
+  switch (byte) {
+    case 0x8A:  // S, Oe and Z with caron or ligature
+    case 0x8C:
+    case 0x8E:
+      return static_cast<char>(byte + 0x10);
+    case 0x9F:  // Y with diaeresis
+      return static_cast<char>(0xFF);
+    default:
+      return c;
+  }
+}
 
 std::string Folded(std::string_view text) {
   std::string folded(text);
@@ -121,21 +138,18 @@ Store& TheStore() {
 }
 
 // Splits a relative path into key names. A leading backslash is refused as
-// Windows does; one trailing backslash is tolerated.
+// Windows does; backslashes in a row count as one, and a trailing one is
+// tolerated.
 bool SplitPath(std::string_view path, std::vector<std::string>& names) {
   if (!path.empty() && path.front() == '\\') {
     return false;
   }
-  if (!path.empty() && path.back() == '\\') {
-    path.remove_suffix(1);
-  }
   while (!path.empty()) {
     std::size_t cut = path.find('\\');
     std::string_view name = path.substr(0, cut);
-    if (name.empty()) {
-      return false;
+    if (!name.empty()) {
+      names.emplace_back(name);
     }
-    names.emplace_back(name);
     path = cut == std::string_view::npos ? std::string_view{} : path.substr(cut + 1);
   }
   return true;

@@ -98,7 +98,8 @@ Form::Form(const FormLayout& layout, FormEvents& events)
     : impl_(std::make_unique<Impl>(
           Impl{events, layout.className, layout.caption, {}, nullptr, false, 0})) {
   for (const ControlLayout& control : layout.controls) {
-    impl_->controls.push_back({control, control.caption, control.width, Font{"Tahoma", 1, 8}});
+    // The message font of an English system: ANSI_CHARSET, not the default one.
+    impl_->controls.push_back({control, control.caption, control.width, Font{"Tahoma", 0, 8}});
   }
   impl_->window = fake::AddWindow(layout.className);
 }
@@ -146,9 +147,16 @@ void Form::SetFocus(int control) { impl_->focus = impl_->Find(control).layout.id
 // Natively the tests deliver the events themselves.
 int Form::RunEventLoop() { return 0; }
 
+// Class names compare without regard to case, as Windows compares them.
 bool IsFormWindow(HWND window, const char* className) {
   auto it = Windows().classes.find(Id(window));
-  return it != Windows().classes.end() && it->second == className;
+  auto folded = [](std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return name;
+  };
+  return it != Windows().classes.end() && folded(it->second) == folded(className);
 }
 
 struct FormAccess {

@@ -40,6 +40,11 @@ LOGFONTA MessageFont() {
   return metrics.lfMessageFont;
 }
 
+bool IsPushButton(HWND control) {
+  const auto type = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)) & BS_TYPEMASK;
+  return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
 }  // namespace
 
 struct Form::Impl {
@@ -80,10 +85,29 @@ struct Form::Impl {
   }
 
   // Esc is the form's before any control sees it.
+  // The push button that has the focus, or 0: the default button of the
+  // moment, as in every dialog. No button is the default otherwise.
+  [[nodiscard]] HWND DefaultButton() const {
+    HWND focus = GetFocus();
+    return focus != nullptr && IsChild(window, focus) != 0 && IsPushButton(focus) ? focus : nullptr;
+  }
+
+  // Esc is the form's before any control sees it. Enter presses the focused
+  // push button and does nothing on a check box.
   bool PreviewKey(const MSG& message) {
+    if (message.hwnd != window && IsChild(window, message.hwnd) == 0) {
+      return false;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN) {
+      if (HWND button = DefaultButton()) {
+        SendMessageA(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+      }
+      return true;
+    }
     bool escape = (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) ||
                   (message.message == WM_CHAR && message.wParam == 27);
-    if (!escape || (message.hwnd != window && IsChild(window, message.hwnd) == 0)) {
+    if (!escape) {
       return false;
     }
     Guarded([&] { events.OnKeyPress(27); });
@@ -114,6 +138,12 @@ LRESULT CALLBACK Form::Impl::WindowProc(HWND window, UINT message, WPARAM wParam
     case WM_CLOSE:
       Guarded([&] { self->events.OnCloseRequest(); });
       return 0;
+    case DM_GETDEFID:
+      // Asked by the dialog keyboard handling when the focus moves.
+      if (HWND button = self->DefaultButton()) {
+        return MAKELRESULT(GetDlgCtrlID(button), DC_HASDEFID);
+      }
+      return 0;
     case WM_ACTIVATE:
       // Keep the focused control across switches to other windows, as dialogs do.
       if (LOWORD(wParam) == WA_INACTIVE) {
@@ -140,6 +170,13 @@ LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wPar
                                          UINT_PTR /*id*/, DWORD_PTR data) {
   if (message == WM_NCDESTROY) {
     RemoveWindowSubclass(control, &ControlProc, kSubclassId);
+  }
+  // As in every dialog, the focused push button is the default one for as
+  // long as it has the focus: it shows so, and Enter presses it. With a
+  // check box focused no button is the default, and Enter does nothing.
+  if ((message == WM_SETFOCUS || message == WM_KILLFOCUS) && IsPushButton(control)) {
+    SendMessageA(control, BM_SETSTYLE, message == WM_SETFOCUS ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                 TRUE);
   }
   LRESULT result = DefSubclassProc(control, message, wParam, lParam);
   bool mouseUp = message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP;

@@ -262,6 +262,110 @@ TEST_F(FenwarelE2e, OtherArgumentsDoNothingAtAll) {
   EXPECT_TRUE(service_->MessagesAfterSettling().empty());
 }
 
+TEST_F(FenwarelE2e, RawCommandLinesCountOnlyWithSpacesAroundTheSwitch) {
+  const std::string exe = Exe();
+  // Started from another current directory, as an installer may start it.
+  auto run = [&](const std::string& commandLine) {
+    Process program(Process::Raw{exe, commandLine, "C:\\"});
+    EXPECT_EQ(program.Wait(), 0U) << commandLine;
+    EXPECT_EQ(e2e::WindowOf(program.Id(), "ZFenwarel"), nullptr) << commandLine;
+  };
+  // A tab is no space: each of these is some other argument and does nothing.
+  for (const std::string& commandLine :
+       {"\"" + exe + "\" \t-i", "\"" + exe + "\" -i\t", "\"" + exe + "\" -\ti",
+        "\"" + exe + "\" \t", exe + "\t-i", "\"" + exe + "\" \"-i\""}) {
+    run(commandLine);
+  }
+  EXPECT_FALSE(Marker().has_value());
+  EXPECT_FALSE(Sticky().has_value());
+  EXPECT_TRUE(service_->MessagesAfterSettling().empty());
+
+  for (const std::string& commandLine : {exe + " -i", "\"" + exe + "\"   -I   "}) {
+    run(commandLine);
+  }
+  EXPECT_EQ(Marker(), "1");
+  EXPECT_EQ(service_->MessagesAfterSettling(),
+            (std::vector<Message>{kInstallChanged, kInstallChanged}));
+
+  // Spaces alone are no argument: the dialog opens.
+  Process program(Process::Raw{exe, "\"" + exe + "\"    ", "C:\\"});
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(program.Wait(), 0U);
+}
+
+TEST_F(FenwarelE2e, EnterPressesTheFocusedButtonAndNothingElse) {
+  auto styleOf = [](HWND dialog, int id) {
+    return static_cast<DWORD>(GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE)) & BS_TYPEMASK;
+  };
+  auto open = [&](Process& program) {
+    HWND dialog = DialogOf(program);
+    EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+    return dialog;
+  };
+  {  // Enter on OK, where the focus starts: saved
+    Process program(Exe(), "");
+    HWND dialog = open(program);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(styleOf(dialog, kOk), DWORD{BS_DEFPUSHBUTTON});  // shows that Enter presses it
+    e2e::Click(dialog, kStandby);
+    e2e::Press(VK_RETURN);
+    EXPECT_EQ(program.Wait(), 0U);
+    EXPECT_EQ(Sticky(), 128U);
+  }
+  {  // Enter on Cancel: discarded
+    Process program(Exe(), "");
+    HWND dialog = open(program);
+    ASSERT_NE(dialog, nullptr);
+    e2e::Click(dialog, kHibernate);
+    e2e::Press(VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kCancel); }, 3s));
+    EXPECT_EQ(styleOf(dialog, kCancel), DWORD{BS_DEFPUSHBUTTON});
+    EXPECT_EQ(styleOf(dialog, kOk), DWORD{BS_PUSHBUTTON});
+    e2e::Press(VK_RETURN);
+    EXPECT_EQ(program.Wait(), 0U);
+    EXPECT_EQ(Sticky(), 128U);
+  }
+  {  // Enter on a check box: no button is the default, nothing happens
+    Process program(Exe(), "");
+    HWND dialog = open(program);
+    ASSERT_NE(dialog, nullptr);
+    e2e::Press(VK_TAB);
+    e2e::Press(VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kStandby); }, 3s));
+    EXPECT_EQ(styleOf(dialog, kOk), DWORD{BS_PUSHBUTTON});
+    e2e::Press(VK_RETURN);
+    EXPECT_FALSE(program.Wait(500).has_value());
+    EXPECT_FALSE(e2e::Checked(dialog, kStandby));
+    e2e::Press(VK_ESCAPE);
+    EXPECT_EQ(program.Wait(), 0U);
+  }
+  EXPECT_EQ(Sticky(), 128U);
+  EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
+}
+
+TEST_F(FenwarelE2e, AnInstanceWhoseMarkCannotBeOpenedStillCountsAsRunning) {
+  // An elevated first instance's mutex, as a limited second one meets it:
+  // there, but refused to it.
+  SECURITY_DESCRIPTOR refused{};
+  InitializeSecurityDescriptor(&refused, SECURITY_DESCRIPTOR_REVISION);
+  ACL empty{};
+  InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+  SetSecurityDescriptorDacl(&refused, TRUE, &empty, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &refused, FALSE};
+  HANDLE mutex = CreateMutexA(&attributes, FALSE, "Local\\Zelmoor.Fenwarel.Settings");
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "Local\\Zelmoor.Fenwarel.Settings"), nullptr);
+  ASSERT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+
+  Process second(Exe(), "");
+  EXPECT_EQ(second.Wait(), 0U);
+  EXPECT_EQ(e2e::WindowOf(second.Id(), "ZFenwarel"), nullptr);
+  EXPECT_FALSE(Sticky().has_value());  // no normal start
+  CloseHandle(mutex);
+}
+
 TEST_F(FenwarelE2e, ASecondStartRestoresTheMinimizedFirstDialog) {
   Process first(Exe(), "");
   HWND dialog = DialogOf(first);
@@ -300,17 +404,24 @@ TEST_F(FenwarelE2e, AStaleRegistrationNamesNoWindowToCloseOrRaise) {
 }
 
 TEST_F(FenwarelE2e, WithoutTheServiceLibraryTheDialogStillWorks) {
-  // A copy of the program in a folder of its own, without Orvisk.dll.
+  // A copy of the program in a folder of its own, without Orvisk.dll, started
+  // where a planted Orvisk.dll lies, which is also on PATH: it must not load.
   std::string folder = BinDir() + "alone";
   CreateDirectoryA(folder.c_str(), nullptr);
   std::string exe = folder + "\\Fenwarel.exe";
   ASSERT_NE(CopyFileA(Exe().c_str(), exe.c_str(), FALSE), 0);
+  const std::string planted = BinDir() + "planted";
+  ASSERT_NE(GetFileAttributesA((planted + "\\Orvisk.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+  std::string path(32767, '\0');
+  path.resize(GetEnvironmentVariableA("PATH", path.data(), 32767));
+  SetEnvironmentVariableA("PATH", (planted + ";" + path).c_str());
 
-  Process install(exe, "-i");
+  Process install(Process::Raw{exe, "\"" + exe + "\" -i", planted});
   EXPECT_EQ(install.Wait(), 0U);
   EXPECT_EQ(Marker(), "1");
 
-  Process program(exe, "");
+  Process program(Process::Raw{exe, "\"" + exe + "\"", planted});
+  SetEnvironmentVariableA("PATH", path.c_str());
   HWND dialog = DialogOf(program);
   ASSERT_NE(dialog, nullptr);
   e2e::Click(dialog, kHibernate);
@@ -318,6 +429,7 @@ TEST_F(FenwarelE2e, WithoutTheServiceLibraryTheDialogStillWorks) {
   EXPECT_EQ(program.Wait(), 0U);
   EXPECT_EQ(Sticky(), 0x40U);
   EXPECT_TRUE(service_->MessagesAfterSettling().empty());
+  EXPECT_FALSE(e2e::ReadDword(HKEY_CURRENT_USER, kStandInState, "Planted").has_value());
 }
 
 }  // namespace

@@ -41,18 +41,40 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = 10s) {
 
 class Process {
  public:
-  Process(const std::string& exe, const std::string& arguments) {
-    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
+  // A command line exactly as another program hands it to CreateProcess.
+  struct Raw {
+    std::string exe;
+    std::string commandLine;
+    std::string directory;  // the current directory; the program's folder when empty
+  };
+
+  // `"exe" arguments`, started in the program's folder.
+  Process(const std::string& exe, const std::string& arguments)
+      : Process(Raw{exe, "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments), ""}) {}
+
+  explicit Process(Raw raw) {
+    if (raw.directory.empty()) {
+      raw.directory = raw.exe.substr(0, raw.exe.find_last_of('\\'));
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    std::string directory = exe.substr(0, exe.find_last_of('\\'));
-    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (CreateProcessA(raw.exe.c_str(), raw.commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       raw.directory.c_str(), &startup, &info) != 0) {
+      Adopt(info);
+    }
+  }
+
+  // A program in a folder whose name only UTF-16 can spell.
+  Process(const std::wstring& exe, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    std::wstring directory = exe.substr(0, exe.find_last_of(L'\\'));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                        directory.c_str(), &startup, &info) != 0) {
-      CloseHandle(info.hThread);
-      process_ = info.hProcess;
-      id_ = info.dwProcessId;
-      WaitForInputIdle(process_, 5000);
+      Adopt(info);
     }
   }
   Process(const Process&) = delete;
@@ -80,6 +102,13 @@ class Process {
   }
 
  private:
+  void Adopt(const PROCESS_INFORMATION& info) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+    WaitForInputIdle(process_, 5000);
+  }
+
   HANDLE process_ = nullptr;
   DWORD id_ = 0;
 };

@@ -171,6 +171,51 @@ TEST_F(NearMiss, AMissingTextLeavesItsCaptionEmpty) {
                                        L"Prüfung Abbrechen"}));
 }
 
+TEST_F(NearMiss, ALanguageFileInTheCurrentDirectoryIsNotTheProgramsOwn) {
+  // The program alone in a folder, started where German files lie.
+  std::string folder = e2e::BinDir() + "lang_elsewhere";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string exe = folder + "\\Fenwarel.exe";
+  CopyFileA((e2e::BinDir() + "Fenwarel.exe").c_str(), exe.c_str(), FALSE);
+  e2e::Process program(e2e::Process::Raw{exe, "\"" + exe + "\"", e2e::BinDir()});
+  HWND dialog = nullptr;
+  ASSERT_TRUE(e2e::WaitFor([&] {
+    dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+    return dialog != nullptr && IsWindowVisible(dialog);
+  }));
+  EXPECT_EQ(Captions(dialog), kEnglish);
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(program.Wait(), 0U);
+}
+
+// Installed in a folder whose name the German code page cannot spell, the
+// program still finds its language file and the service library beside it.
+TEST_F(NearMiss, FoldersThatTheCodePageCannotSpellWork) {
+  const std::string narrow = e2e::BinDir();  // ASCII here
+  const std::wstring bin(narrow.begin(), narrow.end());
+  for (const std::wstring name : {L"Иван", L"日本語"}) {
+    const std::wstring folder = bin + name + L"\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* file : {L"Fenwarel.exe", L"Fenwarel_DE.dll", L"Orvisk.dll"}) {
+      ASSERT_NE(CopyFileW((bin + file).c_str(), (folder + file).c_str(), FALSE), 0)
+          << GetLastError();
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Zelmoor\\OrviskStandIn");
+    e2e::Process program(folder + L"Fenwarel.exe", L"");
+    HWND dialog = nullptr;
+    ASSERT_TRUE(e2e::WaitFor([&] {
+      dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+      return dialog != nullptr && IsWindowVisible(dialog);
+    }));
+    EXPECT_EQ(Captions(dialog)[4], L"Abbrechen");
+    EXPECT_EQ(e2e::ReadDword(HKEY_CURRENT_USER, "Software\\Zelmoor\\OrviskStandIn", "Fenwarel"),
+              static_cast<DWORD>(reinterpret_cast<UINT_PTR>(dialog)))
+        << "the dialog was not registered with the service library beside it";
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.Wait(), 0U);
+  }
+}
+
 TEST_F(NearMiss, AFileThatIsNoModuleLeavesTheDialogEnglish) {
   std::string text = e2e::BinDir() + "not_a_module.txt";
   if (FILE* file = std::fopen(text.c_str(), "w")) {
