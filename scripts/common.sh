@@ -27,6 +27,8 @@ fenwarel_install_deps() {
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
+  command -v wixl >/dev/null || need+=(wixl)
+  command -v msiinfo >/dev/null || need+=(msitools)
   [ ${#need[@]} -eq 0 ] && return 0
 
   echo "Installing: ${need[*]}"
