@@ -31,6 +31,8 @@ fenwarel_install_deps() {
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
+  command -v wixl >/dev/null || need+=(wixl)
+  command -v msiinfo >/dev/null || need+=(msitools)
   if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then

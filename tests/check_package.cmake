@@ -1,0 +1,104 @@
+cmake_minimum_required(VERSION 3.25)
+# Reads the installer package's tables back and checks what it runs, when and
+# under which conditions.
+# Usage: cmake -DPACKAGE=... -DMSIINFO=... -DVERSION=... -P check_package.cmake
+
+set(failures "")
+macro(expect what actual expected)
+  if(NOT "${actual}" STREQUAL "${expected}")
+    string(APPEND failures "\n  ${what}: '${actual}', expected '${expected}'")
+  endif()
+endmacro()
+
+# ROWS gets the table's rows (after its three header lines), each a list of
+# its columns joined by "|".
+function(read_table table rows)
+  execute_process(COMMAND "${MSIINFO}" export "${PACKAGE}" ${table}
+                  OUTPUT_VARIABLE text RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "msiinfo cannot read the table ${table} of ${PACKAGE}")
+  endif()
+  string(REPLACE ";" "," text "${text}")
+  string(REPLACE "\t" "|" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  list(SUBLIST lines 3 -1 lines)
+  list(FILTER lines EXCLUDE REGEX "^$")
+  set(${rows} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# The value of the first row whose first column is KEY, column COLUMN.
+function(lookup rows key column out)
+  set(found "(missing)")
+  foreach(row IN LISTS rows)
+    string(REPLACE "|" ";" columns "${row}")
+    list(GET columns 0 first)
+    if(first STREQUAL key)
+      list(GET columns ${column} found)
+      break()
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
+# A 32-bit, per-machine package of this version.
+execute_process(COMMAND "${MSIINFO}" suminfo "${PACKAGE}" OUTPUT_VARIABLE summary)
+string(REGEX MATCH "Template: [^\n]*" template "${summary}")
+expect("platform" "${template}" "Template: Intel;1033")
+read_table(Property properties)
+lookup("${properties}" ProductVersion 1 value)
+expect("ProductVersion" "${value}" "${VERSION}")
+lookup("${properties}" ALLUSERS 1 value)
+expect("ALLUSERS" "${value}" "1")
+
+# Four runs of the installed program: type 18 (an installed .exe), +0x40
+# exit status ignored, +0x400 deferred, +0x800 without impersonation.
+read_table(CustomAction actions)
+foreach(action_type_argument MarkInstalled:3154:-i AnnounceInstalled:1106:-i
+        MarkRemoved:3154:-u AnnounceRemoved:1106:-u)
+  string(REPLACE ":" ";" expected "${action_type_argument}")
+  list(GET expected 0 action)
+  list(GET expected 1 type)
+  list(GET expected 2 argument)
+  lookup("${actions}" ${action} 1 value)
+  expect("${action} type" "${value}" "${type}")
+  lookup("${actions}" ${action} 2 value)
+  expect("${action} file" "${value}" "Fenwarel.exe")
+  lookup("${actions}" ${action} 3 value)
+  expect("${action} arguments" "${value}" "${argument}")
+endforeach()
+
+# -u only on a full uninstall that no upgrade drives, before anything is
+# removed; -i on every installation that removes nothing, after the files
+# and after the older version's removal; the system's run before the user's.
+read_table(InstallExecuteSequence sequence)
+set(removing "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE")
+foreach(action_condition MarkRemoved:${removing} AnnounceRemoved:${removing}
+        MarkInstalled:NOT\ REMOVE AnnounceInstalled:NOT\ REMOVE)
+  string(FIND "${action_condition}" ":" colon)
+  string(SUBSTRING "${action_condition}" 0 ${colon} action)
+  math(EXPR colon "${colon} + 1")
+  string(SUBSTRING "${action_condition}" ${colon} -1 condition)
+  lookup("${sequence}" ${action} 1 value)
+  expect("${action} condition" "${value}" "${condition}")
+endforeach()
+set(order InstallInitialize MarkRemoved AnnounceRemoved RemoveExistingProducts RemoveShortcuts
+    RemoveFiles InstallFiles CreateShortcuts MarkInstalled AnnounceInstalled InstallFinalize)
+set(previous 0)
+foreach(action IN LISTS order)
+  lookup("${sequence}" ${action} 2 number)
+  if(NOT number MATCHES "^[0-9]+$" OR NOT number GREATER previous)
+    string(APPEND failures "\n  ${action} is at ${number}, not after ${previous}")
+  endif()
+  set(previous ${number})
+endforeach()
+
+# A downgrade is refused with a message that says why.
+read_table(LaunchCondition conditions)
+lookup("${conditions}" "NOT WIX_DOWNGRADE_DETECTED" 1 value)
+expect("downgrade message" "${value}"
+       "A newer version of ZELMOOR Hotkey is already installed. Uninstall it first to install this older version.")
+
+if(failures)
+  message(FATAL_ERROR "${PACKAGE}:${failures}")
+endif()
+message(STATUS "${PACKAGE}: as intended")

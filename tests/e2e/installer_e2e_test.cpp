@@ -1,0 +1,291 @@
+// The Windows Installer package, used as an administrator uses it: msiexec
+// started with a raw command line, silent, with a log; then the installed
+// files, the registration, the installed marker and the messages that the
+// stand-in service received are checked. The service's library lies in the
+// system folder, where the installed program finds it, as on a laptop whose
+// hotkey service is installed.
+#include "driver.h"
+
+#include <msi.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+namespace {
+
+using e2e::BinDir;
+using e2e::Message;
+using e2e::Process;
+using e2e::WaitFor;
+
+constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";
+constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";
+constexpr const char* kStandInState = "Software\\Zelmoor\\OrviskStandIn";
+constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr int kCancel = 102;
+constexpr int kStandby = 103;
+const Message kInstallChanged{2026, 100, 0};
+// The package family's code, as in installer/fenwarel.wxs.
+constexpr const char* kUpgradeCode = "{8D1CC993-2081-4C78-A8E6-00865A00C312}";
+
+std::string Package() {
+  std::string path = BinDir() + "..\\Fenwarel-" FENWAREL_VERSION ".msi";
+  std::string full(MAX_PATH, '\0');
+  full.resize(GetFullPathNameA(path.c_str(), MAX_PATH, full.data(), nullptr));
+  return full;
+}
+std::string NextPackage() { return BinDir() + "upgrade\\Fenwarel-" FENWAREL_NEXT_VERSION ".msi"; }
+
+std::string SystemFolder() {
+  std::string folder(MAX_PATH, '\0');
+  folder.resize(GetSystemDirectoryA(folder.data(), MAX_PATH));
+  return folder;
+}
+
+std::string KnownFolder(int id) {
+  std::string folder(MAX_PATH, '\0');
+  if (SHGetFolderPathA(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, folder.data()) != S_OK) {
+    return "";
+  }
+  folder.resize(std::strlen(folder.c_str()));
+  return folder;
+}
+
+std::string InstallFolder() { return KnownFolder(CSIDL_PROGRAM_FILES) + "\\Zelmoor\\Hotkey\\"; }
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Windows puts a per-machine shortcut into the common Start menu; Wine into
+// the installing user's.
+std::string Shortcut() {
+  for (int folder : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+    std::string path = KnownFolder(folder) + "\\ZELMOOR Hotkey.lnk";
+    if (Exists(path)) {
+      return path;
+    }
+  }
+  return "";
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return names;
+  }
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      names.emplace_back(found.cFileName);
+    }
+  } while (FindNextFileA(search, &found) != 0);
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Text(const std::optional<std::pair<DWORD, std::string>>& value) {
+  return value ? std::string(value->second.c_str()) : "(none)";
+}
+
+// What Add/Remove Programs shows of a registered product.
+std::string Arp(const std::string& product, const char* name) {
+  return Text(e2e::Read(HKEY_LOCAL_MACHINE, (kUninstallKey + product).c_str(), name));
+}
+
+// The products of this package's family that Windows Installer knows.
+std::vector<std::string> InstalledProducts() {
+  std::vector<std::string> products;
+  std::string product(39, '\0');
+  for (DWORD index = 0;
+       MsiEnumRelatedProductsA(kUpgradeCode, 0, index, product.data()) == ERROR_SUCCESS; ++index) {
+    products.emplace_back(product.c_str());
+  }
+  return products;
+}
+
+std::vector<std::string> InstalledVersions() {
+  std::vector<std::string> versions;
+  for (const auto& product : InstalledProducts()) {
+    versions.push_back(Arp(product, "DisplayVersion"));
+  }
+  return versions;
+}
+
+// Fenwarel.exe and one Fenwarel_XX.dll per language, nothing else.
+bool OnlyTheProgramAndItsLanguages(const std::vector<std::string>& files) {
+  return files.size() == 20 && std::all_of(files.begin(), files.end(), [](const std::string& name) {
+           return name == "Fenwarel.exe" ||
+                  (name.size() == 15 && name.starts_with("Fenwarel_") && name.ends_with(".dll"));
+         });
+}
+
+std::string FileVersion(const std::string& file) {
+  DWORD ignored = 0;
+  std::vector<char> data(GetFileVersionInfoSizeA(file.c_str(), &ignored));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT size = 0;
+  if (data.empty() ||
+      GetFileVersionInfoA(file.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) == 0 ||
+      VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &size) == 0) {
+    return "";
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+// The texts of a window and of all its controls, as a message box shows them.
+std::string AllTextOf(HWND window) {
+  std::string text = e2e::TextOf(window);
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    text += "\n" + e2e::TextOf(child);
+  }
+  return text;
+}
+
+class InstallerE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CopyFileA((BinDir() + "Orvisk.dll").c_str(), (SystemFolder() + "\\Orvisk.dll").c_str(), FALSE);
+  }
+  static void TearDownTestSuite() { DeleteFileA((SystemFolder() + "\\Orvisk.dll").c_str()); }
+
+  void SetUp() override {
+    e2e::CloseAll("ZFenwarel");
+    for (const auto& product : InstalledProducts()) {
+      Msiexec("/x " + product + " /qn", "cleanup");
+    }
+    ASSERT_TRUE(InstalledProducts().empty()) << "an earlier installation cannot be removed";
+    e2e::DeleteTreeOf(HKEY_CURRENT_USER, kStandInState);
+    e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kMarkerKey);
+    e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kSettingsKey);
+    service_.emplace();
+    ASSERT_NE(service_->Window(), nullptr) << "the stand-in service did not start";
+  }
+  void TearDown() override { service_.reset(); }
+
+  // msiexec as an administrator runs it, silent and with a verbose log
+  // beside the tests; its exit code, or nullopt when it hangs.
+  static std::optional<DWORD> Msiexec(const std::string& arguments, const std::string& log) {
+    Process msiexec(SystemFolder() + "\\msiexec.exe",
+                    arguments + " /norestart /l*v \"" + BinDir() + "installer-" + log + ".log\"");
+    return msiexec.Wait(120000);
+  }
+  static std::optional<std::string> Marker() {
+    auto value = e2e::Read(HKEY_LOCAL_MACHINE, kMarkerKey, "");
+    if (!value) {
+      return std::nullopt;
+    }
+    return std::string(value->second.c_str());
+  }
+  std::optional<e2e::StandInService> service_;
+};
+
+TEST_F(InstallerE2e, SilentInstallAndUninstall) {
+  ASSERT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "install"), 0U);
+
+  // The program of this build and its language files, none of the stand-ins.
+  EXPECT_TRUE(OnlyTheProgramAndItsLanguages(FilesIn(InstallFolder())));
+  EXPECT_EQ(FileVersion(InstallFolder() + "Fenwarel.exe"), FENWAREL_VERSION ".0");
+
+  // Both runs of -i reached the service: Wine has one session for all.
+  EXPECT_EQ(Marker(), "1");
+  EXPECT_EQ(service_->MessagesAfterSettling(),
+            (std::vector<Message>{kInstallChanged, kInstallChanged}));
+
+  // One entry in Add/Remove Programs, with the maker, the version, the icon.
+  ASSERT_EQ(InstalledVersions(), std::vector<std::string>{FENWAREL_VERSION});
+  const std::string product = InstalledProducts().front();
+  EXPECT_EQ(Arp(product, "DisplayName"), "ZELMOOR Hotkey");
+  EXPECT_EQ(Arp(product, "Publisher"), "Zelmoor");
+  EXPECT_EQ(Arp(product, "InstallLocation"), InstallFolder());
+  std::string icon(MAX_PATH, '\0');
+  DWORD size = MAX_PATH;
+  ASSERT_EQ(MsiGetProductInfoA(product.c_str(), INSTALLPROPERTY_PRODUCTICON, icon.data(), &size),
+            static_cast<UINT>(ERROR_SUCCESS));
+  icon.resize(size);
+  EXPECT_TRUE(Exists(icon)) << icon;
+
+  // The Start-menu shortcut opens the dialog from its folder, in the user's
+  // language (German here) from the installed language files.
+  const std::string shortcut = Shortcut();
+  ASSERT_FALSE(shortcut.empty());
+  SHELLEXECUTEINFOA open{};
+  open.cbSize = sizeof(open);
+  open.lpFile = shortcut.c_str();
+  open.nShow = SW_SHOWNORMAL;
+  ASSERT_NE(ShellExecuteExA(&open), 0);
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    dialog = FindWindowA("ZFenwarel", nullptr);
+    return dialog != nullptr && IsWindowVisible(dialog) != 0;
+  }));
+  EXPECT_EQ(e2e::TextOf(GetDlgItem(dialog, kCancel)), "Abbrechen");
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsWindow(dialog) == 0; }));
+
+  ASSERT_EQ(Msiexec("/x \"" + Package() + "\" /qn", "uninstall"), 0U);
+  EXPECT_FALSE(Exists(InstallFolder()));
+  EXPECT_FALSE(Exists(KnownFolder(CSIDL_PROGRAM_FILES) + "\\Zelmoor"));
+  EXPECT_EQ(Shortcut(), "");
+  EXPECT_EQ(Marker(), "");
+  EXPECT_EQ(service_->MessagesAfterSettling(), std::vector<Message>(4, kInstallChanged));
+  EXPECT_TRUE(InstalledProducts().empty());
+  EXPECT_EQ(Arp(product, "DisplayName"), "(none)");
+}
+
+TEST_F(InstallerE2e, UninstallClosesTheOpenDialogWithoutSaving) {
+  ASSERT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "install-for-dialog"), 0U);
+  Process program(InstallFolder() + "Fenwarel.exe", "");
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    dialog = e2e::WindowOf(program.Id(), "ZFenwarel");
+    return dialog != nullptr && IsWindowVisible(dialog) != 0;
+  }));
+  e2e::Click(dialog, kStandby);
+
+  ASSERT_EQ(Msiexec("/x \"" + Package() + "\" /qn", "uninstall-with-dialog"), 0U);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(e2e::ReadDword(HKEY_LOCAL_MACHINE, kSettingsKey, "StickyKey"), 192U);
+  // The dialog was gone before the files were removed: none is left behind.
+  EXPECT_FALSE(Exists(InstallFolder()));
+  EXPECT_EQ(Marker(), "");
+  EXPECT_TRUE(InstalledProducts().empty());
+}
+
+TEST_F(InstallerE2e, UpgradeReplacesTheOlderVersionAndADowngradeIsRefused) {
+  ASSERT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "install-older"), 0U);
+  ASSERT_EQ(Msiexec("/i \"" + NextPackage() + "\" /qn", "upgrade"), 0U);
+
+  EXPECT_EQ(Marker(), "1");
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{FENWAREL_NEXT_VERSION});
+  EXPECT_EQ(FileVersion(InstallFolder() + "Fenwarel.exe"), FENWAREL_NEXT_VERSION ".0");
+  EXPECT_TRUE(OnlyTheProgramAndItsLanguages(FilesIn(InstallFolder())));
+
+  // Silent, msiexec only fails; with its basic interface it says why.
+  EXPECT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "downgrade"),
+            static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+  Process shown(SystemFolder() + "\\msiexec.exe", "/i \"" + Package() + "\" /qb");
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (box = e2e::WindowOf(shown.Id(), "#32770")) != nullptr; }));
+  EXPECT_NE(AllTextOf(box).find("A newer version of ZELMOOR Hotkey is already installed."),
+            std::string::npos)
+      << AllTextOf(box);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(shown.Wait(), static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{FENWAREL_NEXT_VERSION});
+  EXPECT_EQ(FileVersion(InstallFolder() + "Fenwarel.exe"), FENWAREL_NEXT_VERSION ".0");
+  EXPECT_EQ(Marker(), "1");
+
+  EXPECT_EQ(Msiexec("/x \"" + NextPackage() + "\" /qn", "uninstall-newer"), 0U);
+  EXPECT_TRUE(InstalledProducts().empty());
+}
+
+}  // namespace
