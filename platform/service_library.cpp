@@ -19,8 +19,13 @@ HMODULE LoadServiceLibrary() {
     if (folder.empty()) {
       continue;
     }
-    // Its own dependencies are looked for beside it first.
+    // A folder without the file is passed over at the cost of a look at the
+    // file system, not of a failed load, which is many times dearer. Its own
+    // dependencies are looked for beside it first.
     const std::wstring path = folder + Widened(kLibrary);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      continue;
+    }
     if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
       return module;
     }
@@ -45,7 +50,7 @@ template <class Function>
 Function Export(const char* name) {
   FARPROC address = GetProcAddress(Library(), name);
   if (address == nullptr) {
-    throw ServiceLibraryError(std::string("the hotkey service library lacks ") + name);
+    throw ServiceLibraryError("the hotkey service library lacks an export");
   }
   return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
 }

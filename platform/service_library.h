@@ -3,15 +3,14 @@
 // library or export fails only the call that needs it.
 #pragma once
 
-#include <stdexcept>
-
+#include "platform/error.h"
 #include "platform/win32_api.h"
 
 namespace platform {
 
-class ServiceLibraryError : public std::runtime_error {
+class ServiceLibraryError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // The hotkey service's window, or 0 when no service runs.

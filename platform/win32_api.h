@@ -108,6 +108,9 @@ LANGID GetUserDefaultUILanguage();
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+DWORD GetFileAttributesW(LPCWSTR fileName);
 
 // Kernel objects.
 HANDLE CreateMutexA(void* attributes, BOOL initialOwner, LPCSTR name);

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace registry {
 
@@ -47,15 +48,15 @@ using TaggedValue = std::variant<std::string, std::int32_t, std::int16_t, Bytes,
                                  double, Date, Empty, Null, Sequence>;
 
 // A byte sequence too long for the registry writer.
-class OverflowError : public std::overflow_error {
+class OverflowError : public platform::Error {
  public:
-  using std::overflow_error::overflow_error;
+  using platform::Error::Error;
 };
 
 // A value that cannot be converted, such as a null value turned into a text.
-class ConversionError : public std::runtime_error {
+class ConversionError : public platform::Error {
  public:
-  using std::runtime_error::runtime_error;
+  using platform::Error::Error;
 };
 
 // The text form of a value, as written to a key's default value. Throws

@@ -115,6 +115,18 @@ LONG FakeRegFenwarel(HWND dialog) {
 }
 HWND FakeGetFenwarel() { return Modules().service.registered; }
 
+// True when a file lies at the full `path`.
+bool FileAt(const std::string& path) {
+  const ModuleTable& table = Modules();
+  const std::string name = BareName(path);
+  auto at = [&](Folder folder) { return Folded(FolderPath(folder) + name) == Folded(path); };
+  if (name == "orvisk.dll") {
+    return table.service.installed && at(table.service.folder);
+  }
+  auto file = table.files.find(name);
+  return file != table.files.end() && at(file->second.folder);
+}
+
 // The module at `path`: a full path names one file, a bare name goes
 // through the standard search (the program's folder, the system folders,
 // the current directory, PATH), as LoadLibraryA's does.
@@ -194,6 +206,10 @@ HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE /*file*/, DWORD flags) {
 
 HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE /*file*/, DWORD flags) {
   return Load(Narrowed(fileName), flags);
+}
+
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+  return FileAt(Narrowed(fileName)) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {

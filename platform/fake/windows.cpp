@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/fake/fake_windows.h"
 #include "platform/form.h"
 
@@ -88,7 +89,7 @@ struct Form::Impl {
     auto it = std::find_if(controls.begin(), controls.end(),
                            [&](const Control& c) { return c.layout.id == id; });
     if (it == controls.end()) {
-      throw std::out_of_range("no such control");
+      throw platform::Error("no such control");
     }
     return *it;
   }

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <array>
-#include <stdexcept>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/guarded.h"
 #include "platform/unique_handle.h"
 
@@ -60,6 +60,7 @@ struct Form::Impl {
   HWND window = nullptr;
   HWND lastFocus = nullptr;
   int dpi = ScreenDpi();
+  int iconId = 0;  // given to the window when it is first shown
   std::vector<Control> controls;
 
   explicit Impl(FormEvents& owner) : events(owner) {}
@@ -70,7 +71,7 @@ struct Form::Impl {
     auto it = std::find_if(controls.begin(), controls.end(),
                            [&](const Control& c) { return c.layout.id == id; });
     if (it == controls.end()) {
-      throw std::out_of_range("no such control");
+      throw Error("no such control");
     }
     return *it;
   }
@@ -197,12 +198,6 @@ Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_uniqu
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = &Impl::WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(layout.iconId),
-                                                      IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                      GetSystemMetrics(SM_CYICON), LR_SHARED));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(layout.iconId),
-                                                        IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = layout.className;
@@ -221,10 +216,11 @@ Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_uniqu
   const int x = work.left + std::max(0L, (work.right - work.left - width) / 2);
   const int y = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
 
+  impl_->iconId = layout.iconId;
   impl_->window = CreateWindowExA(exStyle, layout.className, layout.caption, style, x, y, width,
                                   height, nullptr, nullptr, instance, impl_.get());
   if (impl_->window == nullptr) {
-    throw std::runtime_error("the dialog window cannot be created");
+    throw Error("the dialog window cannot be created");
   }
 
   const LOGFONTA font = MessageFont();
@@ -256,6 +252,18 @@ bool Form::IsVisible() const {
 }
 
 void Form::Show() {
+  // The icons are read only for a window that shows: an installer's run,
+  // whose window never does, is spared the work.
+  if (impl_->iconId != 0) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    for (auto [which, width, height] : {std::array{ICON_BIG, SM_CXICON, SM_CYICON},
+                                        std::array{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+      HANDLE icon = LoadImageA(instance, MAKEINTRESOURCEA(impl_->iconId), IMAGE_ICON,
+                               GetSystemMetrics(width), GetSystemMetrics(height), LR_SHARED);
+      SendMessageA(impl_->window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
+    impl_->iconId = 0;
+  }
   ShowWindow(impl_->window, SW_SHOWNORMAL);
   SetForegroundWindow(impl_->window);
   if (FocusedControl() == 0 && !impl_->controls.empty()) {
