@@ -78,11 +78,7 @@ class FenwarelE2e : public ::testing::Test {
     if (const char* expected = std::getenv("FENWAREL_TEST_DPI")) {
       EXPECT_EQ(dpi, std::atoi(expected));  // the run's own check that Wine took it
     }
-    auto pixels = [&](int twips) { return MulDiv(twips, dpi, 1440); };
-    RECT client{};
-    GetClientRect(dialog, &client);
-    EXPECT_EQ(client.right, pixels(4380));
-    EXPECT_EQ(client.bottom, pixels(4380));
+    e2e::ExpectLayoutAt(dialog, dpi, 3735);
 
     RECT frame{};
     RECT work{};
@@ -90,21 +86,6 @@ class FenwarelE2e : public ::testing::Test {
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
-
-    const std::vector<std::tuple<int, int, int, int, int>> controls = {
-        {kOk, 1560, 3840, 1215, 375},
-        {kCancel, 3000, 3840, 1215, 375},
-        {kStandby, 360, 600, 3735, 615},
-        {kHibernate, 360, 1440, 3735, 615}};
-    for (const auto& [id, left, top, width, height] : controls) {
-      RECT rect{};
-      GetWindowRect(GetDlgItem(dialog, id), &rect);
-      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-      EXPECT_EQ(rect.left, pixels(left)) << id;
-      EXPECT_EQ(rect.top, pixels(top)) << id;
-      EXPECT_EQ(rect.right - rect.left, pixels(width)) << id;
-      EXPECT_EQ(rect.bottom - rect.top, pixels(height)) << id;
-    }
   }
 
   std::optional<e2e::StandInService> service_;
@@ -132,6 +113,49 @@ TEST_F(FenwarelE2e, FirstStartShowsBothOptionsAndOkSavesAndNotifies) {
   EXPECT_EQ(program.Wait(), 0U);
   EXPECT_EQ(Sticky(), 128U);
   EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
+}
+
+// The window reaches monitors of 144, 120 and again 96 dpi: at the place
+// Windows suggests, every control where its twips put them at the new DPI,
+// nothing of what the user did lost, back at 96 dpi the very picture it
+// started with, and the dialog still saves.
+TEST_F(FenwarelE2e, ADpiChangeLaysTheDialogOutAgainAndKeepsWhatTheUserDid) {
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  e2e::Click(dialog, kStandby);
+  e2e::Type(dialog, VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kCancel); }, 3s));
+  const std::string before = e2e::Screenshot(dialog);
+  ASSERT_FALSE(before.empty());
+
+  int dpi = 96;
+  for (int next : {144, 120, 96}) {
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    const RECT suggested = e2e::SuggestedFrame(dialog, dpi, next, frame.left - 40, frame.top - 30);
+    e2e::ChangeDpi(dialog, next, suggested);
+    dpi = next;
+    GetWindowRect(dialog, &frame);
+    EXPECT_EQ(frame.left, suggested.left);
+    EXPECT_EQ(frame.top, suggested.top);
+    e2e::ExpectLayoutAt(dialog, dpi, 3735);
+    EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kCancel)) << dpi << " dpi";
+    EXPECT_FALSE(e2e::Checked(dialog, kStandby));
+    EXPECT_TRUE(e2e::Checked(dialog, kHibernate));
+    EXPECT_EQ(e2e::TextOf(GetDlgItem(dialog, kHibernate)),
+              "Display a Hibernation confirmation message if Fn+F4 is pushed.");
+    e2e::SaveScreenshot(e2e::Screenshot(dialog), "dpi-change-en-" + std::to_string(dpi) + ".bmp");
+  }
+  EXPECT_TRUE(e2e::Screenshot(dialog) == before) << "the dialog looks different back at 96 dpi";
+
+  // A message without a DPI or a frame changes nothing.
+  SendMessageA(dialog, WM_DPICHANGED, 0, 0);
+  e2e::ExpectLayoutAt(dialog, 96, 3735);
+
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 128U);
 }
 
 TEST_F(FenwarelE2e, OkKeepsTheServicesOwnBits) {
