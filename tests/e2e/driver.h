@@ -194,7 +194,8 @@ inline void ChangeDpi(HWND dialog, int dpi, const RECT& suggested) {
   GetWindowThreadProcessId(dialog, &id);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, id);
   ASSERT_NE(process, nullptr);
-  void* rect = VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+  void* rect =
+      VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   ASSERT_NE(rect, nullptr);
   WriteProcessMemory(process, rect, &suggested, sizeof(suggested), nullptr);
   SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(rect));
@@ -215,15 +216,7 @@ inline RECT SuggestedFrame(HWND dialog, int from, int to, int left, int top) {
 // BMP file.
 inline std::string Screenshot(HWND window) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  // A dialog of this thread paints only while its messages are handled.
-  auto end = std::chrono::steady_clock::now() + 300ms;
-  while (std::chrono::steady_clock::now() < end) {
-    MSG message{};
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
-      DispatchMessageA(&message);
-    }
-    std::this_thread::sleep_for(20ms);
-  }
+  std::this_thread::sleep_for(300ms);  // until the painted window reaches the screen
   RECT rect{};
   GetWindowRect(window, &rect);
   BITMAPINFOHEADER header{};
