@@ -72,9 +72,7 @@ class FenwarelE2e : public ::testing::Test {
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0U);
     EXPECT_NE(exStyle & WS_EX_APPWINDOW, 0U);
 
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const int dpi = e2e::ScreenDpi();
     if (const char* expected = std::getenv("FENWAREL_TEST_DPI")) {
       EXPECT_EQ(dpi, std::atoi(expected));  // the run's own check that Wine took it
     }
@@ -115,9 +113,9 @@ TEST_F(FenwarelE2e, FirstStartShowsBothOptionsAndOkSavesAndNotifies) {
   EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
 }
 
-// The window reaches monitors of 144, 120 and again 96 dpi: at the place
+// The window reaches monitors of 144, 120 and again its first dpi: at the place
 // Windows suggests, every control where its twips put them at the new DPI,
-// nothing of what the user did lost, back at 96 dpi the very picture it
+// nothing of what the user did lost, back at the first dpi the very picture it
 // started with, and the dialog still saves. Also run in Japanese.
 TEST_F(FenwarelE2e, ADpiChangeLaysTheDialogOutAgainAndKeepsWhatTheUserDid) {
   const LANGID language = GetUserDefaultUILanguage();
@@ -142,8 +140,9 @@ TEST_F(FenwarelE2e, ADpiChangeLaysTheDialogOutAgainAndKeepsWhatTheUserDid) {
   const std::string before = e2e::Screenshot(dialog);
   ASSERT_FALSE(before.empty());
 
-  int dpi = 96;
-  for (int next : {144, 120, 96}) {
+  const int start = e2e::ScreenDpi();
+  int dpi = start;
+  for (int next : {144, 120, start}) {
     RECT frame{};
     GetWindowRect(dialog, &frame);
     const RECT suggested = e2e::SuggestedFrame(dialog, dpi, next, frame.left - 40, frame.top - 30);
@@ -160,11 +159,12 @@ TEST_F(FenwarelE2e, ADpiChangeLaysTheDialogOutAgainAndKeepsWhatTheUserDid) {
     e2e::SaveScreenshot(e2e::Screenshot(dialog), "dpi-change-" + std::to_string(language) + "-" +
                                                      std::to_string(dpi) + ".bmp");
   }
-  EXPECT_TRUE(e2e::Screenshot(dialog) == before) << "the dialog looks different back at 96 dpi";
+  EXPECT_TRUE(e2e::Screenshot(dialog) == before)
+      << "the dialog looks different back at " << start << " dpi";
 
   // A message without a DPI or a frame changes nothing.
   SendMessageA(dialog, WM_DPICHANGED, 0, 0);
-  e2e::ExpectLayoutAt(dialog, 96, checkBoxWidth);
+  e2e::ExpectLayoutAt(dialog, start, checkBoxWidth);
 
   e2e::Click(dialog, kOk);
   EXPECT_EQ(program.Wait(), 0U);

@@ -162,6 +162,13 @@ inline void Press(UINT key, bool shift = false) {
 
 // --- Layout and DPI ---------------------------------------------------------------
 
+inline int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
 // The dialog's client area and every control where their twips put them at
 // `dpi`; the check boxes `checkBoxWidth` twips wide.
 inline void ExpectLayoutAt(HWND dialog, int dpi, int checkBoxWidth) {
