@@ -19,6 +19,10 @@ namespace {
 constexpr UINT_PTR kSubclassId = 1;
 constexpr int kTwipsPerInch = 1440;
 
+// Fixed border, caption, system menu and minimize box; a taskbar button.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+
 using UniqueFont = UniqueHandle<HFONT, &::DeleteObject>;
 
 int ScreenDpi() {
@@ -28,16 +32,53 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
-// The font the system uses for message boxes: what users expect in a dialog.
-LOGFONTA MessageFont() {
+// The calls that let a window follow its own monitor's DPI (Windows 10,
+// version 1607 and later), looked up at run time: the program still starts
+// where they are missing, and there the system's DPI is the only one.
+struct DpiCalls {
+  UINT(WINAPI* getDpiForWindow)(HWND) = nullptr;
+  BOOL(WINAPI* adjustWindowRectExForDpi)(RECT*, DWORD, BOOL, DWORD, UINT) = nullptr;
+  BOOL(WINAPI* systemParametersInfoForDpi)(UINT, UINT, void*, UINT, UINT) = nullptr;
+
+  DpiCalls() {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    Find(user32, "GetDpiForWindow", getDpiForWindow);
+    Find(user32, "AdjustWindowRectExForDpi", adjustWindowRectExForDpi);
+    Find(user32, "SystemParametersInfoForDpi", systemParametersInfoForDpi);
+  }
+
+ private:
+  template <class Call>
+  static void Find(HMODULE module, const char* name, Call& call) {
+    call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  }
+};
+
+// The font the system uses for message boxes, at `dpi`: what users expect in
+// a dialog, as large as on a fresh start on a monitor of that DPI.
+LOGFONTA MessageFont(const DpiCalls& calls, int dpi) {
   NONCLIENTMETRICSA metrics{};
   metrics.cbSize = sizeof(metrics);
-  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) == 0) {
-    LOGFONTA fallback{};
-    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(fallback), &fallback);
-    return fallback;
+  LOGFONTA font{};
+  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) != 0) {
+    font = metrics.lfMessageFont;
+  } else {
+    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
   }
-  return metrics.lfMessageFont;
+  // Those metrics are the system DPI's; the sizes at another DPI come from the
+  // system too where it can tell them.
+  NONCLIENTMETRICSW scaled{};
+  scaled.cbSize = sizeof(scaled);
+  if (calls.systemParametersInfoForDpi != nullptr &&
+      calls.systemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof(scaled), &scaled, 0,
+                                       static_cast<UINT>(dpi)) != 0) {
+    font.lfHeight = scaled.lfMessageFont.lfHeight;
+    font.lfWidth = scaled.lfMessageFont.lfWidth;
+  } else {
+    font.lfHeight = MulDiv(font.lfHeight, dpi, ScreenDpi());
+    font.lfWidth = MulDiv(font.lfWidth, dpi, ScreenDpi());
+  }
+  return font;
 }
 
 bool IsPushButton(HWND control) {
@@ -53,17 +94,22 @@ struct Form::Impl {
     HWND window = nullptr;
     int width = 0;  // twips
     LOGFONTA font{};
+    int points = 0;  // a size given in points; 0 while the size is the system's
     UniqueFont hfont;
   };
 
   FormEvents& events;
   HWND window = nullptr;
   HWND lastFocus = nullptr;
-  int dpi = ScreenDpi();
+  const DpiCalls calls;
+  int dpi = 96;         // the window's, once it exists
+  int clientWidth = 0;  // twips
+  int clientHeight = 0;
   int iconId = 0;  // given to the window when it is first shown
   std::vector<Control> controls;
 
-  explicit Impl(FormEvents& owner) : events(owner) {}
+  Impl(FormEvents& owner, const FormLayout& layout)
+      : events(owner), clientWidth(layout.clientWidth), clientHeight(layout.clientHeight) {}
 
   [[nodiscard]] int Pixels(int twips) const { return MulDiv(twips, dpi, kTwipsPerInch); }
 
@@ -76,6 +122,42 @@ struct Form::Impl {
     return *it;
   }
 
+  // The DPI of the monitor that the window is on.
+  [[nodiscard]] int WindowDpi() const {
+    UINT own = calls.getDpiForWindow != nullptr ? calls.getDpiForWindow(window) : 0;
+    return own > 0 ? static_cast<int>(own) : ScreenDpi();
+  }
+
+  // Puts the window's top left corner at `x`, `y` and gives it a client area
+  // of the designed size at the current DPI. Where the frame does not follow
+  // the DPI as the system says it would (a first-generation per-monitor mode),
+  // the measured client area corrects the size.
+  void PlaceFrame(int x, int y) {
+    RECT frame{0, 0, Pixels(clientWidth), Pixels(clientHeight)};
+    if (calls.adjustWindowRectExForDpi != nullptr) {
+      calls.adjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi));
+    } else {
+      AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    }
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(window, &client);
+    const int dx = Pixels(clientWidth) - client.right;
+    const int dy = Pixels(clientHeight) - client.bottom;
+    if (dx != 0 || dy != 0) {
+      SetWindowPos(window, nullptr, 0, 0, width + dx, height + dy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+
+  void PlaceControl(const Control& control) const {
+    SetWindowPos(control.window, nullptr, Pixels(control.layout.left), Pixels(control.layout.top),
+                 Pixels(control.width), Pixels(control.layout.height),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
   void ApplyFont(Control& control) {
     UniqueFont font(CreateFontIndirectA(&control.font));
     if (!font) {
@@ -83,6 +165,31 @@ struct Form::Impl {
     }
     SendMessageA(control.window, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     control.hfont = std::move(font);  // the old font goes only after the control let go of it
+  }
+
+  // The window went to a monitor of another DPI: everything is laid out again
+  // from its twips and points, at the place that Windows suggests. Focus,
+  // check states and captions stay as they are.
+  void ChangeDpi(int newDpi, const RECT* suggested) {
+    if (newDpi <= 0) {
+      return;
+    }
+    dpi = newDpi;
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    if (suggested != nullptr) {
+      frame = *suggested;
+    }
+    PlaceFrame(frame.left, frame.top);
+    const LOGFONTA message = MessageFont(calls, dpi);
+    for (Control& control : controls) {
+      PlaceControl(control);
+      control.font.lfHeight =
+          control.points != 0 ? -MulDiv(control.points, dpi, 72) : message.lfHeight;
+      control.font.lfWidth = message.lfWidth;
+      ApplyFont(control);
+    }
+    InvalidateRect(window, nullptr, TRUE);
   }
 
   // Esc is the form's before any control sees it.
@@ -145,6 +252,9 @@ LRESULT CALLBACK Form::Impl::WindowProc(HWND window, UINT message, WPARAM wParam
         return MAKELRESULT(GetDlgCtrlID(button), DC_HASDEFID);
       }
       return 0;
+    case WM_DPICHANGED:
+      self->ChangeDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_ACTIVATE:
       // Keep the focused control across switches to other windows, as dialogs do.
       if (LOWORD(wParam) == WA_INACTIVE) {
@@ -190,7 +300,8 @@ LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wPar
   return result;
 }
 
-Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_unique<Impl>(events)) {
+Form::Form(const FormLayout& layout, FormEvents& events)
+    : impl_(std::make_unique<Impl>(events, layout)) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof(windowClass);
@@ -204,26 +315,28 @@ Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_uniqu
     RegisterClassExA(&windowClass);
   }
 
-  // Fixed border, caption, system menu and minimize box; a taskbar button.
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
-  RECT frame{0, 0, impl_->Pixels(layout.clientWidth), impl_->Pixels(layout.clientHeight)};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + std::max(0L, (work.right - work.left - width) / 2);
-  const int y = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
-
+  // Made hidden and empty first: its size and the controls' depend on the DPI
+  // of the monitor it is on.
   impl_->iconId = layout.iconId;
-  impl_->window = CreateWindowExA(exStyle, layout.className, layout.caption, style, x, y, width,
-                                  height, nullptr, nullptr, instance, impl_.get());
+  impl_->window = CreateWindowExA(kExStyle, layout.className, layout.caption, kStyle, 0, 0, 0, 0,
+                                  nullptr, nullptr, instance, impl_.get());
   if (impl_->window == nullptr) {
     throw Error("the dialog window cannot be created");
   }
+  impl_->dpi = impl_->WindowDpi();
+  impl_->PlaceFrame(0, 0);
+  RECT frame{};
+  GetWindowRect(impl_->window, &frame);
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const LONG width = frame.right - frame.left;
+  const LONG height = frame.bottom - frame.top;
+  SetWindowPos(impl_->window, nullptr,
+               work.left + std::max(0L, (work.right - work.left - width) / 2),
+               work.top + std::max(0L, (work.bottom - work.top - height) / 2), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  const LOGFONTA font = MessageFont();
+  const LOGFONTA font = MessageFont(impl_->calls, impl_->dpi);
   // Created in tab order: the order of creation is the order Tab follows.
   for (const ControlLayout& control : layout.controls) {
     DWORD controlStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
@@ -236,7 +349,7 @@ Form::Form(const FormLayout& layout, FormEvents& events) : impl_(std::make_uniqu
         nullptr);
     SetWindowSubclass(window, &Impl::ControlProc, kSubclassId,
                       reinterpret_cast<DWORD_PTR>(impl_.get()));
-    impl_->controls.push_back({control, window, control.width, font, UniqueFont()});
+    impl_->controls.push_back({control, window, control.width, font, 0, UniqueFont()});
     impl_->ApplyFont(impl_->controls.back());
   }
 }
@@ -301,8 +414,7 @@ int Form::ControlWidth(int control) const { return impl_->Find(control).width; }
 void Form::SetControlWidth(int control, int twips) {
   Impl::Control& target = impl_->Find(control);
   target.width = twips;
-  SetWindowPos(target.window, nullptr, 0, 0, impl_->Pixels(twips),
-               impl_->Pixels(target.layout.height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  impl_->PlaceControl(target);
 }
 
 Font Form::ControlFont(int control) const {
@@ -327,6 +439,7 @@ void Form::SetFontCharset(int control, int charset) {
 
 void Form::SetFontSize(int control, int points) {
   Impl::Control& target = impl_->Find(control);
+  target.points = points;
   target.font.lfHeight = -MulDiv(points, impl_->dpi, 72);
   impl_->ApplyFont(target);
 }

@@ -72,17 +72,11 @@ class FenwarelE2e : public ::testing::Test {
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0U);
     EXPECT_NE(exStyle & WS_EX_APPWINDOW, 0U);
 
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    const int dpi = e2e::ScreenDpi();
     if (const char* expected = std::getenv("FENWAREL_TEST_DPI")) {
       EXPECT_EQ(dpi, std::atoi(expected));  // the run's own check that Wine took it
     }
-    auto pixels = [&](int twips) { return MulDiv(twips, dpi, 1440); };
-    RECT client{};
-    GetClientRect(dialog, &client);
-    EXPECT_EQ(client.right, pixels(4380));
-    EXPECT_EQ(client.bottom, pixels(4380));
+    e2e::ExpectLayoutAt(dialog, dpi, 3735);
 
     RECT frame{};
     RECT work{};
@@ -90,21 +84,6 @@ class FenwarelE2e : public ::testing::Test {
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
-
-    const std::vector<std::tuple<int, int, int, int, int>> controls = {
-        {kOk, 1560, 3840, 1215, 375},
-        {kCancel, 3000, 3840, 1215, 375},
-        {kStandby, 360, 600, 3735, 615},
-        {kHibernate, 360, 1440, 3735, 615}};
-    for (const auto& [id, left, top, width, height] : controls) {
-      RECT rect{};
-      GetWindowRect(GetDlgItem(dialog, id), &rect);
-      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-      EXPECT_EQ(rect.left, pixels(left)) << id;
-      EXPECT_EQ(rect.top, pixels(top)) << id;
-      EXPECT_EQ(rect.right - rect.left, pixels(width)) << id;
-      EXPECT_EQ(rect.bottom - rect.top, pixels(height)) << id;
-    }
   }
 
   std::optional<e2e::StandInService> service_;
@@ -132,6 +111,64 @@ TEST_F(FenwarelE2e, FirstStartShowsBothOptionsAndOkSavesAndNotifies) {
   EXPECT_EQ(program.Wait(), 0U);
   EXPECT_EQ(Sticky(), 128U);
   EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
+}
+
+// The window reaches monitors of 144, 120 and again its first dpi: at the place
+// Windows suggests, every control where its twips put them at the new DPI,
+// nothing of what the user did lost, back at the first dpi the very picture it
+// started with, and the dialog still saves. Also run in Japanese.
+TEST_F(FenwarelE2e, ADpiChangeLaysTheDialogOutAgainAndKeepsWhatTheUserDid) {
+  const LANGID language = GetUserDefaultUILanguage();
+  if (const char* expected = std::getenv("FENWAREL_TEST_LANGUAGE")) {
+    ASSERT_EQ(language, std::atoi(expected));  // the run's own check that Wine took it
+  }
+  const int checkBoxWidth = language == 1041 ? 3975 : 3735;
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  e2e::Click(dialog, kStandby);
+  e2e::Type(dialog, VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kCancel); }, 3s));
+  auto captions = [&] {
+    std::vector<std::string> texts{e2e::TextOf(dialog)};
+    for (int id : {kOk, kCancel, kStandby, kHibernate}) {
+      texts.push_back(e2e::TextOf(GetDlgItem(dialog, id)));
+    }
+    return texts;
+  };
+  const std::vector<std::string> shown = captions();
+  const std::string before = e2e::Screenshot(dialog);
+  ASSERT_FALSE(before.empty());
+
+  const int start = e2e::ScreenDpi();
+  int dpi = start;
+  for (int next : {144, 120, start}) {
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    const RECT suggested = e2e::SuggestedFrame(dialog, dpi, next, frame.left - 40, frame.top - 30);
+    e2e::ChangeDpi(dialog, next, suggested);
+    dpi = next;
+    GetWindowRect(dialog, &frame);
+    EXPECT_EQ(frame.left, suggested.left);
+    EXPECT_EQ(frame.top, suggested.top);
+    e2e::ExpectLayoutAt(dialog, dpi, checkBoxWidth);
+    EXPECT_EQ(e2e::FocusOf(dialog), GetDlgItem(dialog, kCancel)) << dpi << " dpi";
+    EXPECT_FALSE(e2e::Checked(dialog, kStandby));
+    EXPECT_TRUE(e2e::Checked(dialog, kHibernate));
+    EXPECT_EQ(captions(), shown);
+    e2e::SaveScreenshot(e2e::Screenshot(dialog), "dpi-change-" + std::to_string(language) + "-" +
+                                                     std::to_string(dpi) + ".bmp");
+  }
+  EXPECT_TRUE(e2e::Screenshot(dialog) == before)
+      << "the dialog looks different back at " << start << " dpi";
+
+  // A message without a DPI or a frame changes nothing.
+  SendMessageA(dialog, WM_DPICHANGED, 0, 0);
+  e2e::ExpectLayoutAt(dialog, start, checkBoxWidth);
+
+  e2e::Click(dialog, kOk);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 128U);
 }
 
 TEST_F(FenwarelE2e, OkKeepsTheServicesOwnBits) {

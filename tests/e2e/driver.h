@@ -189,6 +189,111 @@ inline void Press(UINT key, bool shift = false) {
   SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
+// --- Layout and DPI ---------------------------------------------------------------
+
+inline int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+// The dialog's client area and every control where their twips put them at
+// `dpi`; the check boxes `checkBoxWidth` twips wide.
+inline void ExpectLayoutAt(HWND dialog, int dpi, int checkBoxWidth) {
+  auto pixels = [&](int twips) { return MulDiv(twips, dpi, 1440); };
+  RECT client{};
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right, pixels(4380)) << dpi << " dpi";
+  EXPECT_EQ(client.bottom, pixels(4380)) << dpi << " dpi";
+  const std::vector<std::tuple<int, int, int, int, int>> controls = {
+      {101, 1560, 3840, 1215, 375},
+      {102, 3000, 3840, 1215, 375},
+      {103, 360, 600, checkBoxWidth, 615},
+      {104, 360, 1440, checkBoxWidth, 615}};
+  for (const auto& [id, left, top, width, height] : controls) {
+    RECT rect{};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    EXPECT_EQ(rect.left, pixels(left)) << id << " at " << dpi << " dpi";
+    EXPECT_EQ(rect.top, pixels(top)) << id << " at " << dpi << " dpi";
+    EXPECT_EQ(rect.right - rect.left, pixels(width)) << id << " at " << dpi << " dpi";
+    EXPECT_EQ(rect.bottom - rect.top, pixels(height)) << id << " at " << dpi << " dpi";
+  }
+}
+
+// What Windows does when the dialog's window reaches a monitor of another
+// DPI: WM_DPICHANGED with the new DPI and the frame it suggests there. The
+// rectangle lies in the dialog's process, where Windows' own would be.
+inline void ChangeDpi(HWND dialog, int dpi, const RECT& suggested) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(dialog, &id);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, id);
+  ASSERT_NE(process, nullptr);
+  void* rect =
+      VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(rect, nullptr);
+  WriteProcessMemory(process, rect, &suggested, sizeof(suggested), nullptr);
+  SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(rect));
+  VirtualFreeEx(process, rect, 0, MEM_RELEASE);
+  CloseHandle(process);
+}
+
+// The frame that Windows suggests for a move from `from` to `to` dpi: the
+// window's size scaled, at `left`, `top`.
+inline RECT SuggestedFrame(HWND dialog, int from, int to, int left, int top) {
+  RECT frame{};
+  GetWindowRect(dialog, &frame);
+  return RECT{left, top, left + MulDiv(frame.right - frame.left, to, from),
+              top + MulDiv(frame.bottom - frame.top, to, from)};
+}
+
+// What the screen shows of `window` once it has painted, as the bytes of a
+// BMP file.
+inline std::string Screenshot(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  std::this_thread::sleep_for(300ms);  // until the painted window reaches the screen
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof(header);
+  header.biWidth = rect.right - rect.left;
+  header.biHeight = rect.bottom - rect.top;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
+  std::string bytes;
+  if (bitmap != nullptr) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, header.biWidth, header.biHeight, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    const DWORD size =
+        ((static_cast<DWORD>(header.biWidth) * 3 + 3) & ~3U) * static_cast<DWORD>(header.biHeight);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + size;
+    bytes.append(reinterpret_cast<const char*>(&file), sizeof(file));
+    bytes.append(reinterpret_cast<const char*>(&header), sizeof(header));
+    bytes.append(static_cast<const char*>(bits), size);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return bytes;
+}
+
+// Leaves a screenshot beside the tests, to be looked at.
+inline void SaveScreenshot(const std::string& bytes, const std::string& name) {
+  std::ofstream(BinDir() + name, std::ios::binary) << bytes;
+}
+
 // --- Registry -------------------------------------------------------------------
 
 inline void DeleteTreeOf(HKEY root, const char* path) { RegDeleteTreeA(root, path); }

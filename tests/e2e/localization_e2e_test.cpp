@@ -101,6 +101,41 @@ TEST(LocalizedDialog, FollowsTheUserInterfaceLanguage) {
   }
 }
 
+// The window reaches monitors of 144, 120 and again the start's dpi: every
+// control's font is made again there with the same face, character set and
+// size (the Japanese 9 points stay 9 points), the language's widths too.
+TEST(LocalizedDialog, KeepsItsFontsAndWidthsAcrossDpiChanges) {
+  const bool japanese = GetUserDefaultUILanguage() == 1041;
+  ZFenwarel dialog;
+  dialog.Load("");
+  HWND window = dialog.Window().Handle();
+  const std::vector<int> controls{ZFenwarel::OK, ZFenwarel::Cancel, ZFenwarel::chkStandbyMsg,
+                                  ZFenwarel::chkHiberMsg};
+  std::vector<LOGFONTA> designed;
+  for (int id : controls) {
+    designed.push_back(FontOf(GetDlgItem(window, id)));
+  }
+  const int start = Dpi();
+  int dpi = start;
+  for (int next : {144, 120, start}) {
+    e2e::ChangeDpi(window, next, e2e::SuggestedFrame(window, dpi, next, 20, 10));
+    dpi = next;
+    e2e::ExpectLayoutAt(window, dpi, japanese ? 3975 : 3735);
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      const LOGFONTA font = FontOf(GetDlgItem(window, controls[i]));
+      EXPECT_STREQ(font.lfFaceName, designed[i].lfFaceName) << controls[i];
+      EXPECT_EQ(font.lfCharSet, designed[i].lfCharSet) << controls[i];
+      if (japanese) {
+        EXPECT_EQ(font.lfHeight, -MulDiv(9, dpi, 72)) << controls[i] << " at " << dpi << " dpi";
+      } else {
+        // The system's size at this DPI: the same points, rounded to a pixel.
+        EXPECT_NEAR(font.lfHeight, MulDiv(designed[i].lfHeight, dpi, start), dpi == start ? 0 : 1)
+            << controls[i] << " at " << dpi << " dpi";
+      }
+    }
+  }
+}
+
 // --- Near misses, with the German user interface ----------------------------------------
 
 class NearMiss : public ::testing::Test {
