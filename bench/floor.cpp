@@ -1,6 +1,7 @@
 // The floors of the start-up benchmark: the least that a program with
 // Fenwarel's manifest (common controls 6, DPI aware) and its four standard
-// controls costs.
+// controls costs. The window is of the same kind as the dialog's: the same
+// frame and taskbar button, the program's icon.
 //   floor_bench themed   shows a window with two multi-line check boxes and
 //                        two push buttons in the message font, and waits
 //   floor_bench hidden   creates the same window hidden, posts one message
@@ -9,6 +10,7 @@
 
 #include <commctrl.h>
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -29,9 +31,10 @@ HWND CreateFloor(HINSTANCE instance) {
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = "FenwarelBenchFloor";
   RegisterClassExA(&windowClass);
-  HWND window = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, "FenwarelBenchFloor",
-                                "Floor", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100, 100, 300,
-                                320, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExA(
+      WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, "FenwarelBenchFloor", "Floor",
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 362, 206, 300,
+      320, nullptr, nullptr, instance, nullptr);
   NONCLIENTMETRICSA metrics{};
   metrics.cbSize = sizeof(metrics);
   SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
@@ -65,6 +68,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR arguments, 
   InitCommonControlsEx(&common);
   HWND window = CreateFloor(instance);
   if (arguments != nullptr && std::strcmp(arguments, "themed") == 0) {
+    for (auto [which, width, height] : {std::array{ICON_BIG, SM_CXICON, SM_CYICON},
+                                        std::array{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+      HANDLE icon = LoadImageA(instance, MAKEINTRESOURCEA(1), IMAGE_ICON, GetSystemMetrics(width),
+                               GetSystemMetrics(height), LR_SHARED);
+      SendMessageA(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
     ShowWindow(window, SW_SHOWNORMAL);
     MSG message{};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

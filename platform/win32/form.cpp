@@ -133,21 +133,31 @@ struct Form::Impl {
   // the DPI as the system says it would (a first-generation per-monitor mode),
   // the measured client area corrects the size.
   void PlaceFrame(int x, int y) {
+    const SIZE size = FrameSize();
+    SetWindowPos(window, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    FitClient(size);
+  }
+
+  // The window's size for a client area of the designed size at the current
+  // DPI, as the system computes its frame.
+  [[nodiscard]] SIZE FrameSize() const {
     RECT frame{0, 0, Pixels(clientWidth), Pixels(clientHeight)};
     if (calls.adjustWindowRectExForDpi != nullptr) {
       calls.adjustWindowRectExForDpi(&frame, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi));
     } else {
       AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
     }
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+  }
+
+  // Corrects a window of `size` whose client area came out other than designed.
+  void FitClient(SIZE size) const {
     RECT client{};
     GetClientRect(window, &client);
     const int dx = Pixels(clientWidth) - client.right;
     const int dy = Pixels(clientHeight) - client.bottom;
     if (dx != 0 || dy != 0) {
-      SetWindowPos(window, nullptr, 0, 0, width + dx, height + dy,
+      SetWindowPos(window, nullptr, 0, 0, size.cx + dx, size.cy + dy,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
   }
@@ -192,7 +202,6 @@ struct Form::Impl {
     InvalidateRect(window, nullptr, TRUE);
   }
 
-  // Esc is the form's before any control sees it.
   // The push button that has the focus, or 0: the default button of the
   // moment, as in every dialog. No button is the default otherwise.
   [[nodiscard]] HWND DefaultButton() const {
@@ -315,26 +324,32 @@ Form::Form(const FormLayout& layout, FormEvents& events)
     RegisterClassExA(&windowClass);
   }
 
-  // Made hidden and empty first: its size and the controls' depend on the DPI
-  // of the monitor it is on.
+  // Centred on the primary monitor's work area, laid out at that monitor's
+  // DPI, which is the system's unless it changed since the user logged on.
+  // The window's own DPI, known once it exists, has the last word.
   impl_->iconId = layout.iconId;
-  impl_->window = CreateWindowExA(kExStyle, layout.className, layout.caption, kStyle, 0, 0, 0, 0,
-                                  nullptr, nullptr, instance, impl_.get());
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  auto centred = [&](SIZE size) {
+    return POINT{work.left + std::max(0L, (work.right - work.left - size.cx) / 2),
+                 work.top + std::max(0L, (work.bottom - work.top - size.cy) / 2)};
+  };
+  impl_->dpi = ScreenDpi();
+  SIZE size = impl_->FrameSize();
+  POINT at = centred(size);
+  impl_->window = CreateWindowExA(kExStyle, layout.className, layout.caption, kStyle, at.x, at.y,
+                                  size.cx, size.cy, nullptr, nullptr, instance, impl_.get());
   if (impl_->window == nullptr) {
     throw Error("the dialog window cannot be created");
   }
-  impl_->dpi = impl_->WindowDpi();
-  impl_->PlaceFrame(0, 0);
-  RECT frame{};
-  GetWindowRect(impl_->window, &frame);
-  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-  const LONG width = frame.right - frame.left;
-  const LONG height = frame.bottom - frame.top;
-  SetWindowPos(impl_->window, nullptr,
-               work.left + std::max(0L, (work.right - work.left - width) / 2),
-               work.top + std::max(0L, (work.bottom - work.top - height) / 2), 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (const int own = impl_->WindowDpi(); own != impl_->dpi) {
+    impl_->dpi = own;
+    size = impl_->FrameSize();
+    at = centred(size);
+    impl_->PlaceFrame(at.x, at.y);
+  } else {
+    impl_->FitClient(size);
+  }
 
   const LOGFONTA font = MessageFont(impl_->calls, impl_->dpi);
   // Created in tab order: the order of creation is the order Tab follows.
