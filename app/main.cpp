@@ -10,9 +10,9 @@
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*arguments*/,
                    int /*show*/) {
-  // No DLL that Windows loads for the program comes from the directory it
-  // was started in. (Orvisk.dll and the language files are found by full
-  // paths anyway.)
+  // Takes the directory it was started in out of later DLL searches, where
+  // the system honours it (Wine does not). Orvisk.dll and the language files
+  // do not depend on it: they are loaded by full paths.
   SetDllDirectoryA("");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);

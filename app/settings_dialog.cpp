@@ -37,6 +37,9 @@ constexpr std::array<int, 4> kAllControls{ZFenwarel::OK, ZFenwarel::Cancel,
 constexpr platform::FormLayout kLayout{ZFenwarel::kClassName, "ZELMOOR Hotkey", 4380, 4380,
                                        IDI_FENWAREL,          kControls};
 
+// How long an uninstall waits for the running dialog to be gone.
+constexpr DWORD kCloseWait = 5000;  // milliseconds
+
 // The name of the mutex that marks a running instance in this session.
 constexpr const char* kInstanceName = "Local\\Zelmoor.Fenwarel.Settings";
 
@@ -68,7 +71,7 @@ void ZFenwarel::Load(std::string_view arguments) {
       // The other instance's dialog closes without saving.
       Guarded([&] {
         if (HWND other = OtherDialog(platform::GetFenwarel())) {
-          PostMessageA(other, WM_CLOSE, 0, 0);
+          platform::CloseOtherDialog(other, kCloseWait);
         }
       });
     }

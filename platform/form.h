@@ -103,4 +103,9 @@ class Form {
 // some other window, which must be neither closed nor raised.
 bool IsFormWindow(HWND window, const char* className);
 
+// Asks `window`, another instance's dialog, to close (WM_CLOSE) and waits up
+// to `milliseconds` for its process to end, so that an uninstall that
+// removes the program's files next finds them no longer in use.
+void CloseOtherDialog(HWND window, DWORD milliseconds);
+
 }  // namespace platform

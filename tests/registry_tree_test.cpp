@@ -46,6 +46,7 @@ class RegistryTree : public testing_support::ScratchTest {
     Put("src\\one\\two", "Level", REG_DWORD, {2, 0, 0, 0});
     Put("src\\one\\two", "", REG_DWORD, {0xC0, 0, 0, 0});
     Put("src\\other", "Level", REG_DWORD, {3, 0, 0, 0});
+    Put("src\\other", "", REG_EXPAND_SZ, BytesOf(std::string("%TEMP%", 7)));
   }
 };
 
@@ -76,6 +77,7 @@ TEST_F(RegistryTree, CopyKeepsNamesTypesAndDataOfTheFourTypes) {
   EXPECT_EQ(Get("dst\\other", "Level"), (StoredValue{REG_DWORD, {3, 0, 0, 0}}));
   // A default value that is no text keeps its type rather than arriving garbled.
   EXPECT_EQ(Get("dst\\one\\two", ""), (StoredValue{REG_DWORD, {0xC0, 0, 0, 0}}));
+  EXPECT_EQ(Get("dst\\other", ""), (StoredValue{REG_EXPAND_SZ, BytesOf(std::string("%TEMP%", 7))}));
 }
 
 TEST_F(RegistryTree, CopyIntoAnExistingTargetReplacesOnlyWhatItBrings) {

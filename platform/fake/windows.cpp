@@ -160,6 +160,9 @@ bool IsFormWindow(HWND window, const char* className) {
   return it != Windows().classes.end() && folded(it->second) == folded(className);
 }
 
+// Natively there is no process to wait for: the request is what counts.
+void CloseOtherDialog(HWND window, DWORD /*milliseconds*/) { PostMessageA(window, WM_CLOSE, 0, 0); }
+
 struct FormAccess {
   static Form::Impl& Of(Form& form) { return *form.impl_; }
 };

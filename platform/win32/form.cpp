@@ -185,12 +185,19 @@ struct Form::Impl {
       return;
     }
     dpi = newDpi;
-    RECT frame{};
-    GetWindowRect(window, &frame);
     if (suggested != nullptr) {
-      frame = *suggested;
+      // Windows' rectangle as it is, so that the window stays on the monitor
+      // that asked; its client area is corrected only where that frame does
+      // not hold the designed one.
+      const SIZE size{suggested->right - suggested->left, suggested->bottom - suggested->top};
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, size.cx, size.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      FitClient(size);
+    } else {
+      RECT frame{};
+      GetWindowRect(window, &frame);
+      PlaceFrame(frame.left, frame.top);
     }
-    PlaceFrame(frame.left, frame.top);
     const LOGFONTA message = MessageFont(calls, dpi);
     for (Control& control : controls) {
       PlaceControl(control);
@@ -491,6 +498,17 @@ int Form::RunEventLoop() {
     DispatchMessageA(&message);
   }
   return 0;
+}
+
+void CloseOtherDialog(HWND window, DWORD milliseconds) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  // An elevated instance may refuse even this; then it is only asked.
+  UniqueHandle<HANDLE, &::CloseHandle> process(OpenProcess(SYNCHRONIZE, FALSE, id));
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  if (process) {
+    WaitForSingleObject(process.get(), milliseconds);
+  }
 }
 
 bool IsFormWindow(HWND window, const char* className) {
