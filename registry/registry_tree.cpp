@@ -154,8 +154,8 @@ void Registry::CopyValue(HKEY target, const std::string& name, DWORD type, std::
   // Any other default value is copied with its own type and bytes, as a
   // named value of that type is: as text it would arrive garbled. Of the
   // types a named value skips, a default value keeps all it has.
-  const bool copiedType = type == REG_SZ || type == REG_BINARY || type == REG_DWORD ||
-                          type == REG_DWORD_BIG_ENDIAN;
+  const bool copiedType =
+      type == REG_SZ || type == REG_BINARY || type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN;
   if (name.empty() && !copiedType) {
     RegSetValueExA(target, "", 0, type, data.empty() ? nullptr : data.data(), size);
     return;
