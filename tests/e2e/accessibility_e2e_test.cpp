@@ -11,11 +11,11 @@
 
 namespace {
 
-constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";
-constexpr int kOk = 101;
-constexpr int kCancel = 102;
-constexpr int kStandby = 103;
-constexpr int kHibernate = 104;
+using e2e::kCancel;
+using e2e::kHibernate;
+using e2e::kOk;
+using e2e::kSettingsKey;
+using e2e::kStandby;
 
 // Wine's oleacc (8.0) has no objects of its own for the standard controls:
 // the object of any window's client area answers get_accRole with

@@ -13,17 +13,16 @@ using e2e::Message;
 using e2e::Process;
 using e2e::WaitFor;
 
-constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";
-constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";
-constexpr const char* kProbeKey = "Software\\Policies\\Zelmoor Tessaline";
-constexpr const char* kStandInState = "Software\\Zelmoor\\OrviskStandIn";
-constexpr int kOk = 101;
-constexpr int kCancel = 102;
-constexpr int kStandby = 103;
-constexpr int kHibernate = 104;
-
-const Message kSettingsChanged{2025, 257, 1};
-const Message kInstallChanged{2026, 100, 0};
+using e2e::kCancel;
+using e2e::kHibernate;
+using e2e::kInstallChanged;
+using e2e::kMarkerKey;
+using e2e::kOk;
+using e2e::kProbeKey;
+using e2e::kSettingsChanged;
+using e2e::kSettingsKey;
+using e2e::kStandby;
+using e2e::kStandInState;
 
 class FenwarelE2e : public ::testing::Test {
  protected:

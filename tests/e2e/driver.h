@@ -20,6 +20,16 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
+// Where the program keeps its state, and what it tells the service.
+constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";  // HKLM
+constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";                      // HKLM
+constexpr const char* kProbeKey = "Software\\Policies\\Zelmoor Tessaline";           // HKCU
+constexpr const char* kStandInState = "Software\\Zelmoor\\OrviskStandIn";            // HKCU
+constexpr int kOk = 101;
+constexpr int kCancel = 102;
+constexpr int kStandby = 103;
+constexpr int kHibernate = 104;
+
 inline std::string BinDir() {
   std::string path(MAX_PATH, '\0');
   path.resize(GetModuleFileNameA(nullptr, path.data(), MAX_PATH));
@@ -356,6 +366,8 @@ inline void CloseAll(const char* className) {
 // --- The stand-in service ----------------------------------------------------------
 
 using Message = std::tuple<UINT, WPARAM, LPARAM>;
+inline const Message kSettingsChanged{2025, 257, 1};
+inline const Message kInstallChanged{2026, 100, 0};
 
 class StandInService {
  public:

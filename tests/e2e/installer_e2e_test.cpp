@@ -19,13 +19,14 @@ using e2e::Message;
 using e2e::Process;
 using e2e::WaitFor;
 
-constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";
-constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";
-constexpr const char* kStandInState = "Software\\Zelmoor\\OrviskStandIn";
+using e2e::kCancel;
+using e2e::kInstallChanged;
+using e2e::kMarkerKey;
+using e2e::kSettingsKey;
+using e2e::kStandby;
+using e2e::kStandInState;
+
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr int kCancel = 102;
-constexpr int kStandby = 103;
-const Message kInstallChanged{2026, 100, 0};
 // The package family's code, as in installer/fenwarel.wxs.
 constexpr const char* kUpgradeCode = "{8D1CC993-2081-4C78-A8E6-00865A00C312}";
 

@@ -235,7 +235,7 @@ TEST_F(NearMiss, FoldersThatTheCodePageCannotSpellWork) {
       ASSERT_NE(CopyFileW((bin + file).c_str(), (folder + file).c_str(), FALSE), 0)
           << GetLastError();
     }
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Zelmoor\\OrviskStandIn");
+    RegDeleteKeyA(HKEY_CURRENT_USER, e2e::kStandInState);
     e2e::Process program(folder + L"Fenwarel.exe", L"");
     HWND dialog = nullptr;
     ASSERT_TRUE(e2e::WaitFor([&] {
@@ -243,7 +243,7 @@ TEST_F(NearMiss, FoldersThatTheCodePageCannotSpellWork) {
       return dialog != nullptr && IsWindowVisible(dialog);
     }));
     EXPECT_EQ(Captions(dialog)[4], L"Abbrechen");
-    EXPECT_EQ(e2e::ReadDword(HKEY_CURRENT_USER, "Software\\Zelmoor\\OrviskStandIn", "Fenwarel"),
+    EXPECT_EQ(e2e::ReadDword(HKEY_CURRENT_USER, e2e::kStandInState, "Fenwarel"),
               static_cast<DWORD>(reinterpret_cast<UINT_PTR>(dialog)))
         << "the dialog was not registered with the service library beside it";
     PostMessageA(dialog, WM_CLOSE, 0, 0);
