@@ -115,39 +115,39 @@ LONG FakeRegFenwarel(HWND dialog) {
 }
 HWND FakeGetFenwarel() { return Modules().service.registered; }
 
-// True when a file lies at the full `path`.
-bool FileAt(const std::string& path) {
+// The folder where the file `name` (folded) lies, if there is one.
+std::optional<Folder> FolderOf(const std::string& name) {
   const ModuleTable& table = Modules();
-  const std::string name = BareName(path);
-  auto at = [&](Folder folder) { return Folded(FolderPath(folder) + name) == Folded(path); };
   if (name == "orvisk.dll") {
-    return table.service.installed && at(table.service.folder);
+    return table.service.installed ? std::optional(table.service.folder) : std::nullopt;
   }
   auto file = table.files.find(name);
-  return file != table.files.end() && at(file->second.folder);
+  return file == table.files.end() ? std::nullopt : std::optional(file->second.folder);
 }
 
-// The module at `path`: a full path names one file, a bare name goes
-// through the standard search (the program's folder, the system folders,
-// the current directory, PATH), as LoadLibraryA's does.
+// True when `path` finds its file: a full path in its own folder, a bare
+// name through the standard search (the program's folder, the system
+// folders, the current directory, PATH), as LoadLibraryA's does.
+bool Finds(const std::string& path) {
+  const std::string name = BareName(path);
+  const std::optional<Folder> folder = FolderOf(name);
+  return folder && (path.find('\\') == std::string::npos ||
+                    Folded(FolderPath(*folder) + name) == Folded(path));
+}
+
 HMODULE Load(const std::string& path, DWORD flags) {
   ModuleTable& table = Modules();
-  const std::string name = BareName(path);
-  const bool bare = path.find('\\') == std::string::npos;
-  auto lies = [&](Folder folder) {
-    return bare || Folded(FolderPath(folder) + name) == Folded(path);
-  };
   table.loads.push_back({path, flags});
+  if (!Finds(path)) {
+    return nullptr;
+  }
+  const std::string name = BareName(path);
   if (name == "orvisk.dll") {
-    if (!table.service.installed || !lies(table.service.folder)) {
-      return nullptr;
-    }
     table.loaded[kServiceModule] = name;
     return AsHandle<FenwarelModule>(kServiceModule);
   }
-  auto file = table.files.find(name);
-  if (file == table.files.end() || !lies(file->second.folder) || !file->second.strings) {
-    return nullptr;
+  if (!table.files.at(name).strings) {
+    return nullptr;  // there, but no module
   }
   std::uintptr_t id = table.next;
   table.next += 0x10;
@@ -209,7 +209,12 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE /*file*/, DWORD flags) {
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
-  return FileAt(Narrowed(fileName)) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
+  // A bare name is one in the current directory.
+  std::string path = Narrowed(fileName);
+  if (path.find('\\') == std::string::npos) {
+    path = FolderPath(Folder::Current) + path;
+  }
+  return Finds(path) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
