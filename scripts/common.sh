@@ -4,21 +4,47 @@
 
 FENWAREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export FENWAREL_ROOT
+FENWAREL_WINESERVERS=()
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Whether this host executes 32-bit x86 code at all; many virtual machines
+# do not ("Exec format error"), and then no Wine can run the 32-bit program.
+# A 93-byte static i386 program that only exits with 0 tells, before
+# anything is installed. FENWAREL_TWIN_ONLY=1 makes any host answer no, so
+# that the twin-only path can be tried anywhere.
+fenwarel_host_runs_32bit() {
+  [ "${FENWAREL_TWIN_ONLY:-0}" = 1 ] && return 1
+  if [ -z "${FENWAREL_RUNS_32BIT:-}" ]; then
+    local probe="$FENWAREL_ROOT/build/.probe-i386"
+    mkdir -p "$FENWAREL_ROOT/build"
+    printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    FENWAREL_RUNS_32BIT=0
+    if "$probe" 2>/dev/null; then FENWAREL_RUNS_32BIT=1; fi
+    rm -f "$probe"
+  fi
+  [ "$FENWAREL_RUNS_32BIT" = 1 ]
+}
+
 # Debian packages the build and the tests need, checked by what they install.
+# The 32-bit Wine (and the i386 architecture it needs) only where the host
+# can run it: elsewhere its install scripts would fail.
 fenwarel_install_deps() {
-  local need=()
+  local need=() arch
   command -v cmake >/dev/null || need+=(cmake)
   command -v g++ >/dev/null || need+=(g++)
-  command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
-  command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
+  for arch in i686 x86-64; do
+    command -v "${arch/-/_}-w64-mingw32-g++-posix" >/dev/null || need+=("g++-mingw-w64-$arch-posix")
+    command -v "${arch/-/_}-w64-mingw32-windres" >/dev/null || need+=("binutils-mingw-w64-$arch")
+  done
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-  command -v wine >/dev/null || need+=(wine)
-  dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+  [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+  if fenwarel_host_runs_32bit; then
+    dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+  fi
   command -v Xvfb >/dev/null || need+=(xvfb)
   command -v xdpyinfo >/dev/null || need+=(x11-utils)
   # ImageMagick's own commands: another program may be called convert.
@@ -35,13 +61,31 @@ fenwarel_install_deps() {
   command -v msiinfo >/dev/null || need+=(msitools)
   if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [[ " ${need[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
       as_root dpkg --add-architecture i386
     fi
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
   fi
   fenwarel_generate_locales
+}
+
+# The Windows tiers this host runs, in order: the 64-bit twin everywhere,
+# the 32-bit program where the host executes 32-bit code.
+fenwarel_windows_tiers() {
+  if fenwarel_host_runs_32bit; then echo "win64 win32"; else echo "win64"; fi
+}
+
+# One line on which Windows tiers run here, and why.
+fenwarel_describe_host() {
+  if fenwarel_host_runs_32bit; then
+    echo "This host runs 32-bit code: the Windows tests run on the 32-bit program and on its 64-bit twin."
+  elif [ "${FENWAREL_TWIN_ONLY:-0}" = 1 ]; then
+    echo "FENWAREL_TWIN_ONLY=1: the Windows tests run on the 64-bit twin only; the 32-bit program gets its static checks."
+  else
+    echo "This host cannot run 32-bit code (\"Exec format error\"), so no Wine here can run the 32-bit program:"
+    echo "the Windows tests run on its 64-bit twin, and the 32-bit program gets its static checks. That is no failure."
+  fi
 }
 
 # The UI languages the tests run Wine in. Without the system's locale Wine
@@ -83,45 +127,53 @@ fenwarel_start_display() {
   return 1
 }
 
-# The prefix is made once and reused; creating it before any test runs keeps
-# parallel first starts from racing each other.
+# The prefix of Wine ARCH (win32 or win64) is made once and reused;
+# creating it before any test runs keeps parallel first starts from racing
+# each other. Leaves that Wine's settings in the environment.
 fenwarel_prepare_prefix() {
-  source "$FENWAREL_ROOT/scripts/wine-env.sh"
+  source "$FENWAREL_ROOT/scripts/wine-env.sh" "$1"
+  local wine="$WINELOADER"
   # Bump the marker's number when the prefix needs something new.
   if [ ! -f "$WINEPREFIX/.fenwarel-prefix-4" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)"
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1
+    "$wine" wineboot -i >/dev/null 2>&1
     # Marlett draws the caption buttons. Tahoma, the dialog font, is DejaVu
     # Sans here: left to fontconfig it becomes a CJK font without accented Greek.
     cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Tahoma' /d 'DejaVu Sans' /f \
+    "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Tahoma' /d 'DejaVu Sans' /f \
       >/dev/null 2>&1
     # Windows open in a virtual desktop: focus, minimize and restore then
     # behave as on Windows without a window manager.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
     # The Japanese language file names a font Windows has; Debian's Noto CJK stands in.
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'Noto Sans CJK JP' /f \
+    "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'Noto Sans CJK JP' /f \
       >/dev/null 2>&1
-    wineserver -w
+    "$WINESERVER" -w
     touch "$WINEPREFIX/.fenwarel-prefix-4"
   fi
   # A persistent wineserver, and Wine's own service processes, started here
   # with their output discarded: started by a test instead, they would
   # inherit its output and CTest would wait for them forever.
-  wineserver -w
-  wineserver -p
-  FENWAREL_WINESERVER=1
-  wine wineboot </dev/null >/dev/null 2>&1
+  "$WINESERVER" -w
+  "$WINESERVER" -p
+  FENWAREL_WINESERVERS+=("$1:$WINEPREFIX")
+  "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
+# Stops the wineserver of each prefix prepared, and our own Xvfb.
 fenwarel_cleanup() {
-  if [ -n "${FENWAREL_WINESERVER:-}" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
+  local started
+  for started in "${FENWAREL_WINESERVERS[@]}"; do
+    (
+      FENWAREL_PREFIX_WIN32="${started#*:}" FENWAREL_PREFIX_WIN64="${started#*:}"
+      source "$FENWAREL_ROOT/scripts/wine-env.sh" "${started%%:*}"
+      "$WINESERVER" -k >/dev/null 2>&1 || true
+      "$WINESERVER" -w >/dev/null 2>&1 || true
+    )
+  done
   if [ -n "${FENWAREL_XVFB_PID:-}" ]; then
     kill "$FENWAREL_XVFB_PID" >/dev/null 2>&1 || true
     wait "$FENWAREL_XVFB_PID" 2>/dev/null || true

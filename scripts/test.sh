@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: natively with sanitizers, then
-# the Windows build under Wine. Installs what is missing first.
+# Builds every preset and runs every test: natively with sanitizers, the
+# 32-bit program's static checks, then the Windows tests under Wine: on the
+# 64-bit twin always, on the 32-bit program where the host runs 32-bit code.
+# Installs what is missing first. FENWAREL_TWIN_ONLY=1 takes the path of a
+# host without 32-bit execution.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT
 
+tiers="$(fenwarel_windows_tiers)"
+fenwarel_describe_host
 fenwarel_install_deps
 
 echo "== Format"
@@ -19,9 +24,22 @@ ctest --preset native
 echo "== Lint"
 bash scripts/lint.sh
 
-echo "== Windows build and tests under Wine"
+echo "== The 32-bit program: build and static checks"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+ctest --preset windows-static
+
 fenwarel_start_display
-fenwarel_prepare_prefix
-ctest --preset windows
+passed=()
+for tier in $tiers; do
+  preset=windows
+  [ "$tier" = win64 ] && preset=windows-x64
+  echo "== Windows tests under Wine ($tier): preset $preset"
+  [ "$preset" = windows ] || { cmake --preset "$preset" >/dev/null; cmake --build --preset "$preset"; }
+  fenwarel_prepare_prefix "$tier"
+  ctest --preset "$preset"
+  passed+=("$preset ($tier Wine)")
+done
+
+echo "== Passed: format, native, lint, the 32-bit program's static checks, and the Windows tests of ${passed[*]}"
+fenwarel_describe_host

@@ -1,10 +1,14 @@
 cmake_minimum_required(VERSION 3.25)
-# Checks a Windows binary of the build: below a size limit and importing
-# only Windows' own DLLs, so that it runs as one file on any Windows.
-# Usage: cmake -DFILE=... -DMAX_BYTES=... -DOBJDUMP=... [-DEXTRA_DLLS="a.dll b.dll"]
-#              [-DPROGRAM=ON] -P check_binary.cmake
-# EXTRA_DLLS: further Windows DLLs that a test may import. PROGRAM: also no
-# import of the calls that only Windows 10 has.
+# Checks a Windows binary of the build: built for its processor, below a
+# size limit and importing only Windows' own DLLs, so that it runs as one
+# file on any Windows.
+# Usage: cmake -DFILE=... -DMACHINE=i386|x86-64 -DMANIFEST_ARCH=x86|amd64 -DOBJDUMP=...
+#              [-DMAX_BYTES=...] [-DEXTRA_DLLS="a.dll b.dll"] [-DEXPORTS="a b"]
+#              [-DPROGRAM=ON -DVERSION=...] -P check_binary.cmake
+# EXTRA_DLLS: further Windows DLLs that a test may import. EXPORTS: names
+# that a library must export exactly so. PROGRAM: also no
+# import of the calls that only Windows 10 has, and a manifest of this
+# processor and VERSION.
 file(SIZE "${FILE}" size)
 if(MAX_BYTES AND size GREATER MAX_BYTES)
   message(FATAL_ERROR "${FILE} is ${size} bytes, above ${MAX_BYTES}")
@@ -12,6 +16,10 @@ endif()
 execute_process(COMMAND "${OBJDUMP}" -p "${FILE}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump failed on ${FILE}")
+endif()
+if(NOT headers MATCHES "file format pei-${MACHINE}\n")
+  string(REGEX MATCH "file format [^\n]*" format "${headers}")
+  message(FATAL_ERROR "${FILE} is not a ${MACHINE} program: ${format}")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 set(windows_dlls kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll msvcrt.dll)
@@ -28,5 +36,29 @@ endforeach()
 # keep the program from starting on Windows before 10.
 if(PROGRAM AND headers MATCHES "[ \t]([A-Za-z]+ForDpi|GetDpiForWindow|[A-Za-z]*DpiAwarenessContext)\n")
   message(FATAL_ERROR "${FILE} imports ${CMAKE_MATCH_1}, which older Windows lacks")
+endif()
+separate_arguments(exports UNIX_COMMAND "${EXPORTS}")
+foreach(name IN LISTS exports)
+  if(NOT headers MATCHES "\\] ${name}\n")
+    message(FATAL_ERROR "${FILE} does not export ${name} under that name")
+  endif()
+endforeach()
+# The manifest: its identity carries the program's version, and it and its
+# common-controls dependency the processor's name.
+if(PROGRAM)
+  file(STRINGS "${FILE}" identities REGEX "processorArchitecture=")
+  list(LENGTH identities count)
+  if(NOT count EQUAL 2)
+    message(FATAL_ERROR "${FILE} has no manifest of the program and its common controls")
+  endif()
+  foreach(identity IN LISTS identities)
+    if(NOT identity MATCHES "processorArchitecture=\"${MANIFEST_ARCH}\"")
+      message(FATAL_ERROR "${FILE}'s manifest names another processor: ${identity}")
+    endif()
+  endforeach()
+  list(GET identities 0 own)
+  if(NOT own MATCHES "name=\"Zelmoor.Fenwarel\" version=\"${VERSION}\"")
+    message(FATAL_ERROR "${FILE}'s manifest is not of version ${VERSION}: ${own}")
+  endif()
 endif()
 message(STATUS "${FILE}: ${size} bytes, imports ${imports}")

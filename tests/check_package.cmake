@@ -1,7 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Reads the installer package's tables back and checks what it runs, when and
 # under which conditions.
-# Usage: cmake -DPACKAGE=... -DMSIINFO=... -DVERSION=... -P check_package.cmake
+# Usage: cmake -DPACKAGE=... -DMSIINFO=... -DVERSION=... -DARCH=x86|x64 -P check_package.cmake
 
 set(failures "")
 macro(expect what actual expected)
@@ -40,10 +40,31 @@ function(lookup rows key column out)
   set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
-# A 32-bit, per-machine package of this version.
+# A per-machine package of this version, for the build's processor: 32-bit
+# (Intel) for the product, x64 for the test twin, whose every component is
+# then 64-bit (attribute 256) and installs into the 64-bit program folder.
 execute_process(COMMAND "${MSIINFO}" suminfo "${PACKAGE}" OUTPUT_VARIABLE summary)
 string(REGEX MATCH "Template: [^\n]*" template "${summary}")
-expect("platform" "${template}" "Template: Intel;1033")
+if(ARCH STREQUAL "x64")
+  expect("platform" "${template}" "Template: x64;1033")
+  set(component_bits 256)
+  set(program_files ProgramFiles64Folder)
+else()
+  expect("platform" "${template}" "Template: Intel;1033")
+  set(component_bits 0)
+  set(program_files ProgramFilesFolder)
+endif()
+read_table(Component components)
+foreach(row IN LISTS components)
+  string(REPLACE "|" ";" columns "${row}")
+  list(GET columns 0 component)
+  list(GET columns 3 attributes)
+  math(EXPR bits "${attributes} & 256")
+  expect("${component} 64-bit attribute" "${bits}" "${component_bits}")
+endforeach()
+read_table(Directory directories)
+lookup("${directories}" MakerFolder 1 value)
+expect("the maker's folder's parent" "${value}" "${program_files}")
 read_table(Property properties)
 lookup("${properties}" ProductVersion 1 value)
 expect("ProductVersion" "${value}" "${VERSION}")

@@ -38,7 +38,10 @@ struct Seen {
 Seen Read(HWND window, LONG object) {
   auto release = [](IAccessible* accessible) { accessible->Release(); };
   IAccessible* raw = nullptr;
-  HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(object), IID_IAccessible,
+  // __uuidof, not IID_IAccessible: the 64-bit import library of oleacc
+  // declares that name as an export of the DLL, and without dllimport the
+  // link takes its jump stub for the GUID.
+  HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(object), __uuidof(IAccessible),
                                              reinterpret_cast<void**>(&raw));
   std::unique_ptr<IAccessible, decltype(release)> accessible(raw, release);
   Seen seen;

@@ -31,12 +31,14 @@ constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVers
 constexpr const char* kUpgradeCode = "{8D1CC993-2081-4C78-A8E6-00865A00C312}";
 
 std::string Package() {
-  std::string path = BinDir() + "..\\Fenwarel-" FENWAREL_VERSION ".msi";
+  std::string path = BinDir() + "..\\Fenwarel-" FENWAREL_VERSION FENWAREL_PACKAGE_SUFFIX ".msi";
   std::string full(MAX_PATH, '\0');
   full.resize(GetFullPathNameA(path.c_str(), MAX_PATH, full.data(), nullptr));
   return full;
 }
-std::string NextPackage() { return BinDir() + "upgrade\\Fenwarel-" FENWAREL_NEXT_VERSION ".msi"; }
+std::string NextPackage() {
+  return BinDir() + "upgrade\\Fenwarel-" FENWAREL_NEXT_VERSION FENWAREL_PACKAGE_SUFFIX ".msi";
+}
 
 std::string SystemFolder() {
   std::string folder(MAX_PATH, '\0');
