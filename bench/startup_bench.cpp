@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "build_kind.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -97,6 +99,7 @@ int main(int argc, char** argv) {
 
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   GetFileAttributesExA(fenwarel.c_str(), GetFileExInfoStandard, &attributes);
+  PrintBuildKind();
   std::printf("rounds: %d, interleaved (medians, minima)\n", rounds);
   Report("dialog visible:", dialog, themed);
   Report("-i run:", install, hidden);

@@ -14,6 +14,8 @@
 
 #include "registry/registry.h"
 
+#include "build_kind.h"
+
 namespace {
 
 constexpr const char* kBase = "Software\\FenwarelBench";
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   const bool quick = argc > 2 && std::string(argv[2]) == "quick";
   const Result small = Measure(quick ? 100 : 1000, rounds);
+  PrintBuildKind();
   std::printf("rounds: %d (medians)\n", rounds);
   std::printf("%-8s %10s %12s %7s   %10s %12s %7s\n", "keys", "CopyTree", "RegCopyTreeA", "ratio",
               "DeleteTree", "RegDeleteTreeA", "ratio");

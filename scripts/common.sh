@@ -76,6 +76,21 @@ fenwarel_windows_tiers() {
   if fenwarel_host_runs_32bit; then echo "win64 win32"; else echo "win64"; fi
 }
 
+# The build that run.sh shows and bench.sh measures: the 32-bit program
+# where the host runs it, else its 64-bit twin. Sets FENWAREL_PRESET,
+# FENWAREL_WINE (win32 or win64) and FENWAREL_BUILD_KIND, and says which.
+fenwarel_pick_build() {
+  if fenwarel_host_runs_32bit; then
+    FENWAREL_PRESET=windows FENWAREL_WINE=win32 FENWAREL_BUILD_KIND="the 32-bit program"
+  else
+    FENWAREL_PRESET=windows-x64 FENWAREL_WINE=win64 FENWAREL_BUILD_KIND="the 64-bit test twin"
+  fi
+  echo "Using $FENWAREL_BUILD_KIND: preset $FENWAREL_PRESET under $FENWAREL_WINE Wine."
+  if [ "$FENWAREL_WINE" = win64 ]; then
+    echo "(This host cannot run 32-bit code, or FENWAREL_TWIN_ONLY=1 is set; the product itself is 32-bit.)"
+  fi
+}
+
 # One line on which Windows tiers run here, and why.
 fenwarel_describe_host() {
   if fenwarel_host_runs_32bit; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and opens its dialog under Wine, beside the stand-in
-# hotkey service. On a display it waits until the dialog is closed and then
+# hotkey service: the 32-bit program where the host runs 32-bit code, else
+# its 64-bit test twin (FENWAREL_TWIN_ONLY=1 chooses the twin anywhere). On a display it waits until the dialog is closed and then
 # lists what the service received; without one it starts Xvfb, saves a
 # screenshot of the dialog and says where.
 #
@@ -8,14 +9,15 @@
 #   FENWAREL_ARGS=-i   start with arguments, as an installer would
 #   LANG=de_DE.UTF-8   the user-interface language, for the language files
 #
-# The demo has a Wine prefix of its own (build/wineprefix-demo), so it shows
-# what earlier demos saved, never what the tests left; delete that folder to
-# start clean.
+# The demo has Wine prefixes of its own (build/wineprefix-demo, and
+# build/wineprefix-demo-x64 for the twin), so it shows what earlier demos
+# saved, never what the tests left; delete that folder to start clean.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT
-export WINEPREFIX="$FENWAREL_ROOT/build/wineprefix-demo"
+export FENWAREL_PREFIX_WIN32="$FENWAREL_ROOT/build/wineprefix-demo"
+export FENWAREL_PREFIX_WIN64="$FENWAREL_ROOT/build/wineprefix-demo-x64"
 
 # Wine takes the language from LANG but its ANSI code page from LC_ALL, and
 # a prefix made in another language keeps that one unless both are set.
@@ -25,27 +27,29 @@ fi
 
 fenwarel_install_deps
 fenwarel_generate_locales "${LC_ALL:-}"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+fenwarel_pick_build
+cmake --preset "$FENWAREL_PRESET" >/dev/null
+cmake --build --preset "$FENWAREL_PRESET"
 
 headless=1
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then headless=0; fi
 fenwarel_start_display
-fenwarel_prepare_prefix
+fenwarel_prepare_prefix "$FENWAREL_WINE"
+wine="$WINELOADER"
 
 dpi="${FENWAREL_DPI:-96}"
-wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
   /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 
-bin="$FENWAREL_ROOT/build/windows/bin"
+bin="$FENWAREL_ROOT/build/$FENWAREL_PRESET/bin"
 log="$bin/vorkel-messages.log"
 rm -f "$log"
-(cd "$bin" && wine VorkelStandIn.exe 'vorkel-messages.log' </dev/null >/dev/null 2>&1 &)
+(cd "$bin" && "$wine" VorkelStandIn.exe 'vorkel-messages.log' </dev/null >/dev/null 2>&1 &)
 sleep 1
 
 if [ "$headless" -eq 0 ]; then
-  (cd "$bin" && wine Fenwarel.exe ${FENWAREL_ARGS:-}) || true
+  (cd "$bin" && "$wine" Fenwarel.exe ${FENWAREL_ARGS:-}) || true
   sleep 0.5
   echo "The hotkey service stand-in received (message wParam lParam):"
   cat "$log" 2>/dev/null || echo "  nothing"
@@ -55,7 +59,7 @@ fi
 shots="$FENWAREL_ROOT/build/screenshots"
 mkdir -p "$shots"
 args="${FENWAREL_ARGS:-}"
-name="dialog-${LANG%%.*}-${dpi}dpi${args:+-$args}"
+name="dialog-${LANG%%.*}-${dpi}dpi-${FENWAREL_WINE}${args:+-$args}"
 name="${name//[^A-Za-z0-9_-]/}"
 # The virtual desktop is one colour until the dialog appears; trimming it leaves the dialog.
 capture() {
@@ -63,7 +67,7 @@ capture() {
   convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png" 2>/dev/null
 }
 # shellcheck disable=SC2086  # the arguments go over as the user wrote them
-(cd "$bin" && exec wine Fenwarel.exe $args </dev/null >/dev/null 2>&1) &
+(cd "$bin" && exec "$wine" Fenwarel.exe $args </dev/null >/dev/null 2>&1) &
 program=$!
 for _ in $(seq 1 60); do
   sleep 0.5
@@ -73,7 +77,7 @@ for _ in $(seq 1 60); do
     sleep 1  # let it finish painting
     capture
     rm -f "$shots/screen.png"
-    echo "Screenshot of the dialog: $shots/$name.png"
+    echo "Screenshot of the dialog ($FENWAREL_BUILD_KIND): $shots/$name.png"
     exit 0
   fi
   if ! kill -0 "$program" 2>/dev/null; then

@@ -29,6 +29,9 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows-static
 
+# Where the host runs 32-bit code, the twin's tests also start the 32-bit
+# program in the twin's 64-bit prefix, to see it use the 32-bit registry view.
+if fenwarel_host_runs_32bit; then export FENWAREL_PRODUCT_IN_WIN64=1; fi
 fenwarel_start_display
 passed=()
 for tier in $tiers; do

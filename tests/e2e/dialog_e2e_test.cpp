@@ -289,6 +289,47 @@ TEST_F(FenwarelE2e, UninstallClosesAnOpenDialogWithoutSaving) {
   EXPECT_EQ(service_->MessagesAfterSettling(), std::vector<Message>{kInstallChanged});
 }
 
+// On 64-bit Windows, HKLM\Software has a 32-bit view (Wow6432Node) beside
+// the 64-bit one. The 32-bit program, like the 32-bit hotkey service, keeps
+// its marker in the 32-bit view; the 64-bit twin in the 64-bit view. Under a
+// 32-bit Windows there is one view and nothing to tell apart.
+TEST_F(FenwarelE2e, TheMarkerLivesInTheRegistryViewOfTheProgramsWidth) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (sizeof(void*) == 4 && wow64 == FALSE) {
+    GTEST_SKIP() << "a 32-bit Windows has a single registry view";
+  }
+  auto markerIn = [](REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    return true;
+  };
+  auto expectMarkerOnlyIn = [&](const std::string& exe, REGSAM view, REGSAM other) {
+    for (REGSAM each : {view, other}) {
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, each, 0);
+    }
+    Process program(exe, "-i");
+    EXPECT_EQ(program.Wait(), 0U) << exe;
+    EXPECT_TRUE(markerIn(view)) << exe;
+    EXPECT_FALSE(markerIn(other)) << exe;
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, view, 0);
+  };
+  if (sizeof(void*) == 8) {
+    expectMarkerOnlyIn(Exe(), KEY_WOW64_64KEY, KEY_WOW64_32KEY);
+  }
+  // The 32-bit program itself: on the twin's 64-bit Windows only where the
+  // host runs 32-bit code (the test script says so), else as the test's own width.
+  const bool product = sizeof(void*) == 4 || std::getenv("FENWAREL_PRODUCT_IN_WIN64") != nullptr;
+  if (product) {
+    const std::string exe =
+        sizeof(void*) == 4 ? Exe() : BinDir() + "..\\..\\windows\\bin\\Fenwarel.exe";
+    expectMarkerOnlyIn(exe, KEY_WOW64_32KEY, KEY_WOW64_64KEY);
+  }
+}
+
 TEST_F(FenwarelE2e, OtherArgumentsDoNothingAtAll) {
   for (const char* arguments : {"-i -u", "\"-i\"", "/i", "hello"}) {
     Process program(Exe(), arguments);
