@@ -5,5 +5,6 @@
 #include <cstdio>
 
 inline void PrintBuildKind() {
-  std::printf("build: %s\n", sizeof(void*) == 8 ? "x64, the 64-bit test twin" : "x86, the 32-bit program");
+  std::printf("build: %s\n",
+              sizeof(void*) == 8 ? "x64, the 64-bit test twin" : "x86, the 32-bit program");
 }

@@ -41,8 +41,8 @@ Seen Read(HWND window, LONG object) {
   // __uuidof, not IID_IAccessible: the 64-bit import library of oleacc
   // declares that name as an export of the DLL, and without dllimport the
   // link takes its jump stub for the GUID.
-  HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(object), __uuidof(IAccessible),
-                                             reinterpret_cast<void**>(&raw));
+  HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(object),
+                                             __uuidof(IAccessible), reinterpret_cast<void**>(&raw));
   std::unique_ptr<IAccessible, decltype(release)> accessible(raw, release);
   Seen seen;
   if (FAILED(found) || !accessible) {
