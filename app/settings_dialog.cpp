@@ -94,6 +94,9 @@ void ZFenwarel::Load(std::string_view arguments) {
     return;
   }
 
+  if (!form_.IsOpen()) {
+    return;  // no window could be made: nothing to show, nothing to register
+  }
   Guarded([&] { localization::LocalizeLayout(form_, kCheckBoxes, kAllControls); });
   Guarded([&] { ApplyCaptions(); });
   Guarded([&] { ProbeLimitedUser(); });

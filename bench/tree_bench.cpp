@@ -6,63 +6,62 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "registry/registry.h"
 
 #include "build_kind.h"
+#include "tree_shape.h"
+
+namespace {
+
+// The heap this program holds, now and at most since the last reset: what
+// a copy's snapshot of the source tree costs.
+struct HeapUse {
+  std::size_t now = 0;
+  std::size_t peak = 0;
+};
+HeapUse& Heap() {
+  static HeapUse use;
+  return use;
+}
+// Each block carries its size ahead of it, aligned as new must align.
+constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  *reinterpret_cast<std::size_t*>(block) = size;
+  HeapUse& heap = Heap();
+  heap.now += size;
+  heap.peak = std::max(heap.peak, heap.now);
+  return block + kHeader;
+}
+void operator delete(void* memory) noexcept {
+  if (memory != nullptr) {
+    auto* block = static_cast<unsigned char*>(memory) - kHeader;
+    Heap().now -= *reinterpret_cast<std::size_t*>(block);
+    std::free(block);
+  }
+}
+void operator delete(void* memory, std::size_t /*size*/) noexcept { operator delete(memory); }
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* memory) noexcept { operator delete(memory); }
+void operator delete[](void* memory, std::size_t /*size*/) noexcept { operator delete(memory); }
 
 namespace {
 
 constexpr const char* kBase = "Software\\FenwarelBench";
-
-void AddValues(HKEY key, int n) {
-  std::string text = "value text " + std::to_string(n);
-  DWORD number = static_cast<DWORD>(n);
-  BYTE bytes[16];
-  for (int i = 0; i < 16; ++i) {
-    bytes[i] = static_cast<BYTE>(n + i);
-  }
-  RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                 static_cast<DWORD>(text.size() + 1));
-  RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
-  RegSetValueExA(key, "Binary", 0, REG_BINARY, bytes, sizeof(bytes));
-  RegSetValueExA(key, "BigEndian", 0, REG_DWORD_BIG_ENDIAN, reinterpret_cast<const BYTE*>(&number),
-                 4);
-  RegSetValueA(key, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-}
-
-// Keys below `parent`, `branching` per level and four levels deep, until `left` runs out.
-void Grow(HKEY parent, int depth, int branching, int& left) {
-  for (int i = 0; i < branching && left > 0; ++i) {
-    HKEY child = nullptr;
-    RegCreateKeyA(parent, ("key" + std::to_string(i)).c_str(), &child);
-    AddValues(child, left--);
-    if (depth < 4) {
-      Grow(child, depth + 1, branching, left);
-    }
-    RegCloseKey(child);
-  }
-}
-
-void Build(const std::string& path, int keys) {
-  HKEY root = nullptr;
-  RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &root);
-  int branching = 2;
-  while (branching + branching * branching + branching * branching * branching +
-             branching * branching * branching * branching <
-         keys) {
-    ++branching;
-  }
-  int left = keys - 1;
-  AddValues(root, 0);
-  Grow(root, 1, branching, left);
-  RegCloseKey(root);
-}
 
 double Milliseconds(const std::function<void()>& work) {
   auto begin = std::chrono::steady_clock::now();
@@ -78,48 +77,77 @@ double Median(std::vector<double> samples) {
 
 struct Result {
   double copy, platformCopy, remove, platformRemove;
+  std::size_t copyHeap;  // the most heap one CopyTree held beyond what was held before
 };
 
 Result Measure(int keys, int rounds) {
   const std::string base = kBase;
   const std::string source = base + "\\Source";
   RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
-  Build(source, keys);
+  bench::Build(source, keys);
   std::vector<double> copy, platformCopy, remove, platformRemove;
+  std::size_t copyHeap = 0;
   for (int round = 0; round < rounds; ++round) {
     registry::Registry reg;
-    copy.push_back(Milliseconds([&] { reg.CopyTree("HKCU", source, "HKCU", base + "\\Ours"); }));
-    platformCopy.push_back(Milliseconds([&] {
-      HKEY from = nullptr;
-      HKEY to = nullptr;
-      RegOpenKeyA(HKEY_CURRENT_USER, source.c_str(), &from);
-      RegCreateKeyA(HKEY_CURRENT_USER, (base + "\\Platform").c_str(), &to);
-      RegCopyTreeA(from, nullptr, to);
-      RegCloseKey(from);
-      RegCloseKey(to);
-    }));
-    remove.push_back(Milliseconds([&] { reg.DeleteTree("HKCU", base + "\\Ours"); }));
-    platformRemove.push_back(
-        Milliseconds([&] { RegDeleteTreeA(HKEY_CURRENT_USER, (base + "\\Platform").c_str()); }));
+    auto ours = [&] {
+      const std::size_t held = Heap().now;
+      Heap().peak = held;
+      copy.push_back(Milliseconds([&] { reg.CopyTree("HKCU", source, "HKCU", base + "\\Ours"); }));
+      copyHeap = std::max(copyHeap, Heap().peak - held);
+    };
+    auto platform = [&] {
+      platformCopy.push_back(Milliseconds([&] {
+        HKEY from = nullptr;
+        HKEY to = nullptr;
+        RegOpenKeyA(HKEY_CURRENT_USER, source.c_str(), &from);
+        RegCreateKeyA(HKEY_CURRENT_USER, (base + "\\Platform").c_str(), &to);
+        RegCopyTreeA(from, nullptr, to);
+        RegCloseKey(from);
+        RegCloseKey(to);
+      }));
+    };
+    // Who goes first alternates, so that neither always meets the store
+    // as the other left it.
+    if (round % 2 == 0) {
+      ours();
+      platform();
+    } else {
+      platform();
+      ours();
+    }
+    auto oursRemoved = [&] {
+      remove.push_back(Milliseconds([&] { reg.DeleteTree("HKCU", base + "\\Ours"); }));
+    };
+    auto platformRemoved = [&] {
+      platformRemove.push_back(
+          Milliseconds([&] { RegDeleteTreeA(HKEY_CURRENT_USER, (base + "\\Platform").c_str()); }));
+    };
+    if (round % 2 == 0) {
+      oursRemoved();
+      platformRemoved();
+    } else {
+      platformRemoved();
+      oursRemoved();
+    }
   }
   RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
-  return {Median(copy), Median(platformCopy), Median(remove), Median(platformRemove)};
+  return {Median(copy), Median(platformCopy), Median(remove), Median(platformRemove), copyHeap};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const bool quick = argc > 2 && std::string(argv[2]) == "quick";
   const Result small = Measure(quick ? 100 : 1000, rounds);
   PrintBuildKind();
   std::printf("rounds: %d (medians)\n", rounds);
-  std::printf("%-8s %10s %12s %7s   %10s %12s %7s\n", "keys", "CopyTree", "RegCopyTreeA", "ratio",
-              "DeleteTree", "RegDeleteTreeA", "ratio");
+  std::printf("%-8s %10s %12s %7s %13s   %10s %12s %7s\n", "keys", "CopyTree", "RegCopyTreeA",
+              "ratio", "copy's heap", "DeleteTree", "RegDeleteTreeA", "ratio");
   auto row = [](int keys, const Result& r) {
-    std::printf("%-8d %8.1f ms %10.1f ms %7.2f   %8.1f ms %12.1f ms %7.2f\n", keys, r.copy,
-                r.platformCopy, r.copy / r.platformCopy, r.remove, r.platformRemove,
-                r.remove / r.platformRemove);
+    std::printf("%-8d %8.1f ms %10.1f ms %7.2f %9.0f KiB   %8.1f ms %12.1f ms %7.2f\n", keys,
+                r.copy, r.platformCopy, r.copy / r.platformCopy, r.copyHeap / 1024.0, r.remove,
+                r.platformRemove, r.remove / r.platformRemove);
   };
   row(quick ? 100 : 1000, small);
   if (quick) {

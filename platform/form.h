@@ -60,7 +60,9 @@ class FormEvents {
 
 class Form {
  public:
-  // Creates the window and its controls, hidden.
+  // Creates the window and its controls, hidden. Without a window (no
+  // desktop to create it on, or its heap exhausted) the form is closed from
+  // the start and has no controls; it never throws for that.
   Form(const FormLayout& layout, FormEvents& events);
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;

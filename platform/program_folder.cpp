@@ -50,7 +50,10 @@ std::wstring SystemFolder() {
 }
 
 std::wstring WindowsFolder() {
-  return FolderFrom([](wchar_t* buffer, UINT size) { return GetWindowsDirectoryW(buffer, size); });
+  // The shared one: on a remote-desktop session host GetWindowsDirectoryW may
+  // name a private folder in the user's profile, which the user can write.
+  return FolderFrom(
+      [](wchar_t* buffer, UINT size) { return GetSystemWindowsDirectoryW(buffer, size); });
 }
 
 std::wstring Widened(std::string_view name) { return {name.begin(), name.end()}; }

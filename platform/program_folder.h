@@ -10,7 +10,8 @@ namespace platform {
 
 // The folder of Fenwarel.exe, with a trailing backslash; "" when unknown.
 std::wstring ProgramFolder();
-// The system folder and the Windows folder, each with a trailing backslash.
+// The system folder and the shared Windows folder (never a user's private
+// one), each with a trailing backslash.
 std::wstring SystemFolder();
 std::wstring WindowsFolder();
 

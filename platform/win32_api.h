@@ -79,6 +79,15 @@ inline constexpr DWORD REG_BINARY = 3;
 inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
 inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+inline constexpr REGSAM MAXIMUM_ALLOWED = 0x02000000;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
 
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_USER = 0x0400;
@@ -104,10 +113,12 @@ BOOL FreeLibrary(HMODULE module);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize);
 LANGID GetUserDefaultUILanguage();
 // The substitute's program lives in C:\Program Files\Fenwarel\Fenwarel.exe,
-// Windows in C:\Windows.
+// Windows in C:\Windows; the program's own view of it, as a session host
+// gives it, in C:\Users\Public\Windows.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 DWORD GetFileAttributesW(LPCWSTR fileName);
@@ -120,6 +131,12 @@ DWORD GetLastError();
 // Registry, ANSI forms.
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                        REGSAM access, void* security, PHKEY result, LPDWORD disposition);
+LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
+                         LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                         LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                         LPDWORD securityDescriptorSize, PFILETIME lastWriteTime);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize);

@@ -16,7 +16,8 @@
 
 namespace registry {
 
-// A key's name and its subkeys at every depth, as CopyTree lists them.
+// A key of the source tree as CopyTree reads it: its name, the values it
+// copies and its subkeys at every depth.
 struct KeyNode;
 
 class Registry {
@@ -64,12 +65,18 @@ class Registry {
   // subkeys, to TargetName below TargetRoot; values of the same names are
   // replaced, others kept. An unknown SourceRoot means this object's root, an
   // unknown TargetRoot the source root. Text, binary and 32-bit values are
-  // copied, others skipped. The source's keys are listed before anything is
-  // written, so a target inside the source gets the tree as it stood and
-  // the copy always ends. Failures are silent; root, root name, open key and
-  // QueryName stay as they were.
-  void CopyTree(std::string_view SourceRoot, std::string_view SourceName,
-                std::string_view TargetRoot, std::string_view TargetName);
+  // copied, others skipped. The source tree is read whole first, each key
+  // opened once, and the target is written from that snapshot alone: a
+  // target inside the source gets the tree as it stood, and the copy always
+  // ends. The snapshot holds every copied name and value in memory, so the
+  // memory a copy takes grows with the size of the tree.
+  // kTrue when everything was copied; kFalse when something could not be
+  // read or written, the rest being copied all the same. A key whose values
+  // could not all be written gets its earlier values back, as far as the
+  // store allows: none holds a mix of old and new. Root, root name, open key
+  // and QueryName stay as they were.
+  Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
+                   std::string_view TargetRoot, std::string_view TargetName);
 
   // Deletes DelName below RootName with everything below it, also on a store
   // that refuses to delete a key that has subkeys. Stops at the first subkey
@@ -83,13 +90,10 @@ class Registry {
   void StoreValue(const TaggedValue& Value);
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
-  // The recursive workers: each level holds its own keys.
-  // `targetParent` is the parent's target key, or 0 when there is none;
-  // `subkeys` the source's subkeys as they were before the copy began.
-  Boolean CopyBranch(HKEY parent, const std::string& source, const std::string& target,
-                     HKEY targetParent, const std::vector<KeyNode>& subkeys);
-  void CopyValues(HKEY source, HKEY target);
-  static void CopyValue(HKEY target, const std::string& name, DWORD type, std::vector<BYTE> data);
+  // Writes the snapshot `node` to `target` below `parent` (a path below the
+  // object's root when `parent` is the root), then its subkeys below that.
+  // kTrue when all of it was written.
+  Boolean CopyBranch(HKEY parent, const std::string& target, const KeyNode& node);
   Boolean DeleteBranch(HKEY parent, const std::string& path);
 
   HKEY root_ = HKEY_CURRENT_USER;

@@ -1,6 +1,7 @@
 // Copying and deleting whole key trees, members of Registry.
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "registry/registry.h"
@@ -10,6 +11,8 @@ namespace {
 
 // Names of values and subkeys up to 255 bytes; a longer one ends its key's enumeration.
 constexpr DWORD kNameCapacity = 256;
+// A count the store could not tell: enumerate until it says there is no more.
+constexpr DWORD kUntilTheEnd = 0xFFFFFFFF;
 
 // An opened key, closed at the end of its level. RegOpenKeyA hands back the
 // parent itself for an empty path; that one belongs to the level above.
@@ -23,165 +26,225 @@ class BranchKey {
   HKEY raw_;
 };
 
+struct CopiedValue {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+// Named values of these types are copied; a key's default value of any type.
+bool Copied(const std::string& name, DWORD type) {
+  return name.empty() || type == REG_SZ || type == REG_BINARY || type == REG_DWORD ||
+         type == REG_DWORD_BIG_ENDIAN;
+}
+
 }  // namespace
 
-// The names of a key's subkeys at every depth. The copy walks this list,
-// taken before it writes anything, so that it cannot come upon what it
-// writes: a target inside its source, however the path is spelled (another
-// case, doubled backslashes, a root that is a link into another), gets the
-// tree as it stood, and the copy ends.
 struct KeyNode {
   std::string name;
+  std::vector<CopiedValue> values;
   std::vector<KeyNode> subkeys;
 };
 
 namespace {
 
-std::vector<KeyNode> SubkeysOf(HKEY key) {
-  std::vector<KeyNode> subkeys;
+// Reads `count` values of `key` into `values`. False when one could not be
+// read: a name above 255 bytes, or any failure but the end.
+bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values) {
+  // Most values fit this buffer, so that one enumeration call brings the
+  // name, the type and the data; a larger one is probed and read again.
+  std::vector<BYTE> buffer(4096);
+  std::array<char, kNameCapacity + 1> name{};
+  for (DWORD index = 0; index < count; ++index) {
+    DWORD nameLength = kNameCapacity;
+    DWORD type = REG_NONE;
+    auto size = static_cast<DWORD>(buffer.size());
+    LSTATUS status =
+        RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, buffer.data(), &size);
+    if (status == ERROR_MORE_DATA) {
+      // The name may be too long (which ends this key's values) or the data large.
+      nameLength = kNameCapacity;
+      status = RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size);
+      if (status == ERROR_SUCCESS) {
+        buffer.resize(std::max<std::size_t>(buffer.size(), size));
+        DWORD capacity = nameLength + 1;
+        status =
+            RegEnumValueA(key, index, name.data(), &capacity, nullptr, &type, buffer.data(), &size);
+      }
+    }
+    if (status != ERROR_SUCCESS) {
+      return status == ERROR_NO_MORE_ITEMS;
+    }
+    std::string valueName(name.data(), nameLength);
+    if (Copied(valueName, type)) {
+      values.push_back({std::move(valueName), type, {buffer.begin(), buffer.begin() + size}});
+    }
+  }
+  return true;
+}
+
+// Reads the open `key` into `node`: its values, then each subkey, opened
+// once, at every depth. False when something could not be read; what could
+// is kept.
+bool ReadBranch(HKEY key, KeyNode& node) {
+  // One question for both counts spares the failing call that would end
+  // each enumeration.
+  DWORD subkeyCount = kUntilTheEnd;
+  DWORD valueCount = kUntilTheEnd;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, &valueCount,
+                       nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    subkeyCount = kUntilTheEnd;
+    valueCount = kUntilTheEnd;
+  }
+  bool complete = ReadValues(key, valueCount, node.values);
   std::array<char, kNameCapacity> name{};
-  for (DWORD index = 0;; ++index) {
+  for (DWORD index = 0; index < subkeyCount; ++index) {
     name.fill('\0');
-    if (RegEnumKeyA(key, index, name.data(), kNameCapacity) != ERROR_SUCCESS) {
-      break;  // no more subkeys, or a name too long: the rest of this key is not copied
+    LSTATUS status = RegEnumKeyA(key, index, name.data(), kNameCapacity);
+    if (status != ERROR_SUCCESS) {
+      complete = complete && status == ERROR_NO_MORE_ITEMS;
+      break;
     }
-    subkeys.push_back({name.data(), {}});
-  }
-  for (KeyNode& subkey : subkeys) {
     HKEY opened = nullptr;
-    if (RegOpenKeyA(key, subkey.name.c_str(), &opened) == ERROR_SUCCESS) {
-      const BranchKey child(key, opened);
-      subkey.subkeys = SubkeysOf(child.get());
+    if (RegOpenKeyA(key, name.data(), &opened) != ERROR_SUCCESS) {
+      complete = false;  // its branch is left out; the others go on
+      continue;
+    }
+    const BranchKey child(key, opened);
+    KeyNode& subkey = node.subkeys.emplace_back();
+    subkey.name = name.data();
+    complete = ReadBranch(child.get(), subkey) && complete;
+  }
+  return complete;
+}
+
+LSTATUS WriteValue(HKEY target, const CopiedValue& value) {
+  const std::string& name = value.name;
+  const std::vector<BYTE>& data = value.data;
+  const auto size = static_cast<DWORD>(data.size());
+  const BYTE* bytes = data.empty() ? nullptr : data.data();
+  if (name.empty() && value.type == REG_SZ) {
+    // The default value, written through the key-default call as text.
+    std::string text(data.begin(), std::find(data.begin(), data.end(), BYTE{0}));
+    return RegSetValueA(target, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  }
+  switch (value.type) {
+    case REG_SZ: {
+      if (size == 0) {
+        return RegSetValueExA(target, name.c_str(), 0, REG_SZ, nullptr, 0);
+      }
+      std::vector<BYTE> text(data);
+      text.push_back(0);  // one more terminator, for a text stored without one
+      return RegSetValueExA(target, name.c_str(), 0, REG_SZ, text.data(), size + 1);
+    }
+    case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN:
+      // At most four bytes make the number; a longer value gives its first
+      // four. A default value of these types is written as it is, too.
+      return RegSetValueExA(target, name.c_str(), 0, value.type, bytes, std::min<DWORD>(size, 4));
+    default:
+      // Binary, and a default value of any other type with its own type and
+      // bytes: as text it would arrive garbled.
+      return RegSetValueExA(target, name.c_str(), 0, value.type, bytes, size);
+  }
+}
+
+// What a value of the target was before the copy: nullopt when absent.
+std::optional<CopiedValue> Earlier(HKEY target, const std::string& name) {
+  CopiedValue earlier{name, REG_NONE, std::vector<BYTE>(256)};
+  auto size = static_cast<DWORD>(earlier.data.size());
+  LSTATUS status =
+      RegQueryValueExA(target, name.c_str(), nullptr, &earlier.type, earlier.data.data(), &size);
+  if (status == ERROR_MORE_DATA) {
+    earlier.data.resize(size);
+    status =
+        RegQueryValueExA(target, name.c_str(), nullptr, &earlier.type, earlier.data.data(), &size);
+  }
+  if (status != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  earlier.data.resize(size);
+  return earlier;
+}
+
+// Writes `values` into `target`. When one cannot be written, those written
+// before it get back what they were (`existing`: whether the key was there
+// before; a new key had none) and the result is false.
+bool WriteValues(HKEY target, const std::vector<CopiedValue>& values, bool existing) {
+  // Only a key that was there before the copy needs its earlier values
+  // kept, for the case a write fails.
+  std::vector<std::optional<CopiedValue>> earlier;
+  if (existing) {
+    earlier.reserve(values.size());
+    for (const CopiedValue& value : values) {
+      earlier.push_back(Earlier(target, value.name));
     }
   }
-  return subkeys;
+  for (std::size_t written = 0; written < values.size(); ++written) {
+    if (WriteValue(target, values[written]) == ERROR_SUCCESS) {
+      continue;
+    }
+    for (std::size_t undo = 0; undo < written; ++undo) {
+      const std::optional<CopiedValue>& before = existing ? earlier[undo] : std::nullopt;
+      if (before) {
+        RegSetValueExA(target, before->name.c_str(), 0, before->type,
+                       before->data.empty() ? nullptr : before->data.data(),
+                       static_cast<DWORD>(before->data.size()));
+      } else {
+        RegDeleteValueA(target, values[undo].name.c_str());
+      }
+    }
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName,
-                        std::string_view TargetRoot, std::string_view TargetName) {
+Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName,
+                           std::string_view TargetRoot, std::string_view TargetName) {
   const HKEY saved = root_;
   ParseRootName(SourceRoot);
   const HKEY sourceRoot = root_;
   ParseRootName(TargetRoot);  // the target root stays in force during the copy
   const std::string source(SourceName);
+  bool complete = false;
   HKEY opened = nullptr;
   if (RegOpenKeyA(sourceRoot, source.c_str(), &opened) == ERROR_SUCCESS) {
-    std::vector<KeyNode> subkeys;
+    KeyNode tree;
     {
       const BranchKey sourceKey(sourceRoot, opened);
-      subkeys = SubkeysOf(sourceKey.get());
+      complete = ReadBranch(sourceKey.get(), tree);
     }
-    CopyBranch(sourceRoot, source, std::string(TargetName), nullptr, subkeys);
+    // Nothing is written before the whole source has been read.
+    complete = CopyBranch(root_, std::string(TargetName), tree) == kTrue && complete;
   }
   root_ = saved;
+  return complete ? kTrue : kFalse;
 }
 
-Boolean Registry::CopyBranch(HKEY parent, const std::string& source, const std::string& target,
-                             HKEY targetParent, const std::vector<KeyNode>& subkeys) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyA(parent, source.c_str(), &opened) != ERROR_SUCCESS) {
-    return kFalse;
-  }
-  const BranchKey sourceKey(parent, opened);
+Boolean Registry::CopyBranch(HKEY parent, const std::string& target, const KeyNode& node) {
+  bool complete = false;
   platform::UniqueKey targetKey;
   HKEY created = nullptr;
-  // The same key as the whole target path below the root names, found from
-  // the parent's target key when there is one: the store need not walk the
-  // whole path again at every level.
-  LSTATUS status = targetParent != nullptr ? RegCreateKeyA(targetParent, source.c_str(), &created)
-                                           : RegCreateKeyA(root_, target.c_str(), &created);
-  if (status == ERROR_SUCCESS) {
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(parent, target.c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, &created,
+                      &disposition) == ERROR_SUCCESS) {
     targetKey.reset(created);
-    CopyValues(sourceKey.get(), targetKey.get());
+    complete = WriteValues(created, node.values, disposition != REG_CREATED_NEW_KEY);
   }
   // Subkeys are tried also when the target could not be had: theirs may be.
-  // A child's path is this path, "\" and its name; where that is no valid
-  // path (this one empty or ending in "\") the store decides, from the root.
-  const bool validChildPaths = !target.empty() && target.back() != '\\';
-  HKEY childParent = validChildPaths ? targetKey.get() : nullptr;
-  for (const KeyNode& child : subkeys) {
-    std::string childPath = target;
-    childPath += '\\';
-    childPath += child.name;
-    CopyBranch(sourceKey.get(), child.name, childPath, childParent, child.subkeys);
+  // Each is made below this target key, which spares the store walking the
+  // whole path again. Without that key, or where this path would make no
+  // valid child path (empty, or ending in "\"), the child's path is this
+  // path, "\" and its name, and the store decides, from the root.
+  const bool byHandle = targetKey && !target.empty() && target.back() != '\\';
+  for (const KeyNode& child : node.subkeys) {
+    const Boolean copied = byHandle ? CopyBranch(targetKey.get(), child.name, child)
+                                    : CopyBranch(root_, target + "\\" + child.name, child);
+    complete = copied == kTrue && complete;
   }
-  return kTrue;
-}
-
-void Registry::CopyValues(HKEY source, HKEY target) {
-  // Most values fit this buffer, so that one enumeration call brings the
-  // name, the type and the data; a larger one is probed and read again.
-  std::vector<BYTE> buffer(4096);
-  for (DWORD index = 0;; ++index) {
-    std::array<char, kNameCapacity + 1> name{};
-    DWORD nameLength = kNameCapacity;
-    DWORD type = REG_NONE;
-    DWORD size = static_cast<DWORD>(buffer.size());
-    LSTATUS status = RegEnumValueA(source, index, name.data(), &nameLength, nullptr, &type,
-                                   buffer.data(), &size);
-    std::vector<BYTE> data;
-    if (status == ERROR_SUCCESS) {
-      data.assign(buffer.begin(), buffer.begin() + size);
-    } else if (status == ERROR_MORE_DATA) {
-      // The name may be too long (which ends this key's values) or the data large.
-      nameLength = kNameCapacity;
-      if (RegEnumValueA(source, index, name.data(), &nameLength, nullptr, &type, nullptr, &size) !=
-          ERROR_SUCCESS) {
-        break;
-      }
-      data.resize(size);
-      DWORD capacity = nameLength + 1;
-      DWORD dataSize = size;
-      RegEnumValueA(source, index, name.data(), &capacity, nullptr, nullptr,
-                    data.empty() ? nullptr : data.data(), &dataSize);
-    } else {
-      break;  // no more values
-    }
-    CopyValue(target, std::string(name.data(), nameLength), type, std::move(data));
-  }
-}
-
-void Registry::CopyValue(HKEY target, const std::string& name, DWORD type, std::vector<BYTE> data) {
-  const auto size = static_cast<DWORD>(data.size());
-  if (name.empty() && type == REG_SZ) {
-    // The default value, written through the key-default call as text.
-    std::string text(data.begin(), std::find(data.begin(), data.end(), BYTE{0}));
-    RegSetValueA(target, "", REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-    return;
-  }
-  // Any other default value is copied with its own type and bytes, as a
-  // named value of that type is: as text it would arrive garbled. Of the
-  // types a named value skips, a default value keeps all it has.
-  const bool copiedType =
-      type == REG_SZ || type == REG_BINARY || type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN;
-  if (name.empty() && !copiedType) {
-    RegSetValueExA(target, "", 0, type, data.empty() ? nullptr : data.data(), size);
-    return;
-  }
-  switch (type) {
-    case REG_SZ:
-      if (size == 0) {
-        RegSetValueExA(target, name.c_str(), 0, REG_SZ, nullptr, 0);
-      } else {
-        data.push_back(0);  // one more terminator, for a text stored without one
-        RegSetValueExA(target, name.c_str(), 0, REG_SZ, data.data(), size + 1);
-      }
-      break;
-    case REG_BINARY:
-      RegSetValueExA(target, name.c_str(), 0, REG_BINARY, data.empty() ? nullptr : data.data(),
-                     size);
-      break;
-    case REG_DWORD:
-    case REG_DWORD_BIG_ENDIAN:
-      // At most four bytes make the number; a longer value gives its first four.
-      RegSetValueExA(target, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                     std::min<DWORD>(size, 4));
-      break;
-    default:
-      break;  // other types are not copied
-  }
+  return complete ? kTrue : kFalse;
 }
 
 void Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
@@ -195,14 +258,18 @@ void Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
 }
 
 Boolean Registry::DeleteBranch(HKEY parent, const std::string& path) {
+  // Most keys of a tree have no subkeys: deleted through the parent, such a
+  // key takes a single call and is never opened by us.
+  const LSTATUS first = RegDeleteKeyA(parent, path.c_str());
+  if (first == ERROR_SUCCESS) {
+    return kTrue;
+  }
   HKEY opened = nullptr;
-  if (RegOpenKeyA(parent, path.c_str(), &opened) != ERROR_SUCCESS) {
+  if (first == ERROR_FILE_NOT_FOUND ||
+      RegOpenKeyA(parent, path.c_str(), &opened) != ERROR_SUCCESS) {
     return kFalse;
   }
   const BranchKey key(parent, opened);
-  if (RegDeleteKeyA(key.get(), "") == ERROR_SUCCESS) {
-    return kTrue;
-  }
   // A store that keeps keys with subkeys: empty it from the first subkey on.
   std::array<char, kNameCapacity> name{};
   while (RegEnumKeyA(key.get(), 0, name.data(), kNameCapacity) == ERROR_SUCCESS) {

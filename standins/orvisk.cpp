@@ -14,14 +14,18 @@ constexpr const char* kDialogValue = "Fenwarel";
 
 #ifdef FENWAREL_PLANTED
 // A copy planted where the program must never look (the current directory,
-// a folder on PATH): it only leaves a trace that it was loaded.
-BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID /*reserved*/) {
+// a folder on PATH), or in one of the folders it searches, to see which it
+// takes: it leaves a trace that it was loaded, and from where.
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
   if (reason == DLL_PROCESS_ATTACH) {
     HKEY key = nullptr;
     if (RegCreateKeyA(HKEY_CURRENT_USER, kStateKey, &key) == ERROR_SUCCESS) {
       const DWORD loaded = 1;
       RegSetValueExA(key, "Planted", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&loaded),
                      sizeof(loaded));
+      char path[MAX_PATH] = {};
+      const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+      RegSetValueExA(key, "LoadedFrom", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), length + 1);
       RegCloseKey(key);
     }
   }

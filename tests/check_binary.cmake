@@ -7,8 +7,8 @@ cmake_minimum_required(VERSION 3.25)
 #              [-DPROGRAM=ON -DVERSION=...] -P check_binary.cmake
 # EXTRA_DLLS: further Windows DLLs that a test may import. EXPORTS: names
 # that a library must export exactly so. PROGRAM: also no
-# import of the calls that only Windows 10 has, and a manifest of this
-# processor and VERSION.
+# import of the calls that only Windows 10 has, the mark of a program aware of
+# terminal services, and a manifest of this processor and VERSION.
 file(SIZE "${FILE}" size)
 if(MAX_BYTES AND size GREATER MAX_BYTES)
   message(FATAL_ERROR "${FILE} is ${size} bytes, above ${MAX_BYTES}")
@@ -43,6 +43,11 @@ foreach(name IN LISTS exports)
     message(FATAL_ERROR "${FILE} does not export ${name} under that name")
   endif()
 endforeach()
+# Aware of remote-desktop session hosts, which would otherwise give the
+# program a private Windows folder that the user can write.
+if(PROGRAM AND NOT headers MATCHES "\n[ \t]+TERMINAL_SERVICE_AWARE\n")
+  message(FATAL_ERROR "${FILE} is not marked as aware of terminal services")
+endif()
 # The manifest: its identity carries the program's version, and it and its
 # common-controls dependency the processor's name.
 if(PROGRAM)

@@ -99,9 +99,75 @@ TEST_F(RegistryFailure, UnwritableTargetValuesAreSkippedSilently) {
   testing_support::RawSet(HKEY_CURRENT_USER, Path("dst"), "old", REG_DWORD, {0, 0, 0, 0});
   RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst"));
   Registry reg;
-  reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"));
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);
   EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst"), "v").has_value());
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst\\sub"), "w").has_value());
+}
+
+TEST_F(RegistryFailure, AKeyWhoseValuesCannotAllBeWrittenKeepsItsEarlierOnes) {
+  using testing_support::RawSet;
+  using testing_support::StoredValue;
+  for (const char* name : {"a", "b", "c"}) {
+    RawSet(HKEY_CURRENT_USER, Path("src"), name, REG_DWORD, {1, 0, 0, 0});
+    RawSet(HKEY_CURRENT_USER, Path("src\\sub"), name, REG_DWORD, {1, 0, 0, 0});
+  }
+  RawSet(HKEY_CURRENT_USER, Path("dst"), "a", REG_DWORD, {9, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, Path("dst"), "c", REG_DWORD, {9, 0, 0, 0});
+  // "a" is written, then "b" is refused: "a" gets its 9 back, "c" is never touched.
+  RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst"), "b");
+  // In a key the copy makes, what was written before the refusal goes again.
+  RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst\\sub"), "c");
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);
+  EXPECT_EQ(RawGet(HKEY_CURRENT_USER, Path("dst"), "a"), (StoredValue{REG_DWORD, {9, 0, 0, 0}}));
+  EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst"), "b").has_value());
+  EXPECT_EQ(RawGet(HKEY_CURRENT_USER, Path("dst"), "c"), (StoredValue{REG_DWORD, {9, 0, 0, 0}}));
+  for (const char* name : {"a", "b", "c"}) {
+    EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, Path("dst\\sub"), name).has_value()) << name;
+  }
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+TEST_F(RegistryFailure, ASourceKeyThatCannotBeReadIsLeftOutAndSaidSo) {
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\closed\\below"), "v", REG_DWORD,
+                          {1, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\open"), "v", REG_DWORD, {1, 0, 0, 0});
+  RefuseRegistry(RegistryOperation::Open, HKEY_CURRENT_USER, Path("src\\closed"));
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst\\closed")));
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, Path("dst\\open"), "v").has_value());
+  EXPECT_EQ(OpenKeyCount(), 0U);
+}
+
+// Each registry call is a request to the store, which costs far more than
+// the work around it: a copy makes at most one call per key above the least
+// a copy can make (open and close each source key, list each subkey, read
+// each value; make and close each target key, write each value), and a
+// delete of a key without subkeys is one call.
+TEST_F(RegistryFailure, TreesCostAtMostOneCallPerKeyAboveTheLeast) {
+  constexpr int kValues = 5;
+  int keys = 0;
+  for (const char* key : {"", "\\a", "\\a\\x", "\\a\\y", "\\b", "\\b\\z"}) {
+    for (int value = 0; value < kValues; ++value) {
+      testing_support::RawSet(HKEY_CURRENT_USER, Path("src") + key, "v" + std::to_string(value),
+                              REG_DWORD, {1, 0, 0, 0});
+    }
+    ++keys;
+  }
+  const int least = keys * (4 + 2 * kValues) + (keys - 1);
+  Registry reg;
+  std::size_t before = platform::fake::RegistryCallCount();
+  ASSERT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kTrue);
+  const auto copy = static_cast<int>(platform::fake::RegistryCallCount() - before);
+  EXPECT_LE(copy, least + keys) << "calls per key: " << double(copy) / keys << ", least "
+                                << double(least) / keys;
+  before = platform::fake::RegistryCallCount();
+  reg.DeleteTree("HKCU", Path("dst"));
+  const auto removal = static_cast<int>(platform::fake::RegistryCallCount() - before);
+  // Four leaves at one call each, two keys with subkeys at seven, the top at eight.
+  EXPECT_LE(removal, 4 + 2 * 7 + 8);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
 }
 
 TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceEndHoweverWritten) {

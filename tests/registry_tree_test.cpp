@@ -53,7 +53,7 @@ class RegistryTree : public testing_support::ScratchTest {
 TEST_F(RegistryTree, CopyKeepsNamesTypesAndDataOfTheFourTypes) {
   BuildSource();
   Registry reg;
-  reg.CopyTree("HKCU", Path("src"), "hkcu", Path("dst"));
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "hkcu", Path("dst")), kTrue);
   const std::vector<std::pair<std::string, StoredValue>> expected = {
       {"Text", {REG_SZ, BytesOf(std::string("abc\0", 5))}},  // one more zero, still "abc"
       {"Bare", {REG_SZ, BytesOf(std::string("xyz", 4))}},
@@ -95,7 +95,7 @@ TEST_F(RegistryTree, CopyIntoAnExistingTargetReplacesOnlyWhatItBrings) {
 
 TEST_F(RegistryTree, CopyFromAMissingSourceCreatesNothing) {
   Registry reg;
-  reg.CopyTree("HKCU", Path("missing"), "HKCU", Path("dst"));
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("missing"), "HKCU", Path("dst")), registry::kFalse);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
 }
 
@@ -179,6 +179,43 @@ TEST_F(RegistryTree, ATargetInsideTheSourceGetsTheTreeAsItStoodAndTheCopyEnds) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path("src\\other")));
 }
 
+TEST_F(RegistryTree, AnExistingTargetInsideTheSourceLosesNothing) {
+  // The text of a value as the registry hands it back, or "(none)".
+  auto text = [&](const std::string& key, const std::string& name) -> std::string {
+    const auto value = Get(key, name);
+    if (!value) {
+      return "(none)";
+    }
+    return std::string(value->data.begin(), value->data.end()).c_str();
+  };
+  auto put = [&](const std::string& key, const std::string& name, const std::string& value) {
+    Put(key, name, REG_SZ, BytesOf(value + '\0'));
+  };
+  // One level: the target is a subkey of the source that has values of its own.
+  put("A", "v", "A-value");
+  put("A\\B", "v", "B-original");
+  put("A\\B", "onlyB", "b");
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("A"), "HKCU", Path("A\\B")), kTrue);
+  EXPECT_EQ(text("A\\B", "v"), "A-value");
+  EXPECT_EQ(text("A\\B", "onlyB"), "b");  // kept: the copy replaces only what it brings
+  EXPECT_EQ(text("A\\B\\B", "v"), "B-original");
+  EXPECT_EQ(text("A\\B\\B", "onlyB"), "b");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("A\\B\\B\\B")));
+
+  // Two levels, with values on every key of the target's path.
+  put("T", "a", "a");
+  put("T\\X", "x", "x");
+  put("T\\X\\Y", "y", "y");
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("T"), "HKCU", Path("T\\X\\Y")), kTrue);
+  EXPECT_EQ(text("T\\X\\Y", "a"), "a");
+  EXPECT_EQ(text("T\\X\\Y", "y"), "y");
+  EXPECT_EQ(text("T\\X\\Y\\X", "x"), "x");
+  EXPECT_EQ(text("T\\X\\Y\\X\\Y", "y"), "y");
+  EXPECT_EQ(text("T\\X\\Y\\X\\Y", "a"), "(none)");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("T\\X\\Y\\X\\Y\\X")));
+}
+
 TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
   // Short paths under the root: Wine's ANSI calls take paths below MAX_PATH characters.
   const std::string source = "Fs";
@@ -190,7 +227,7 @@ TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(255, 'c'), "x", REG_DWORD, {3, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(256, 'd'), "x", REG_DWORD, {4, 0, 0, 0});
   Registry reg;
-  reg.CopyTree("HKCU", source, "HKCU", target);
+  EXPECT_EQ(reg.CopyTree("HKCU", source, "HKCU", target), registry::kFalse);  // not all of it
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, std::string(255, 'a')).has_value());
   EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, target, std::string(256, 'b')).has_value());
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target + "\\" + std::string(255, 'c'), "x").has_value());

@@ -21,14 +21,14 @@ inline void DeleteSubtree(HKEY parent, const std::string& path) {
     return;
   }
   std::vector<char> name(1024);
+  std::string previous;
   while (RegEnumKeyA(key, 0, name.data(), static_cast<DWORD>(name.size())) == ERROR_SUCCESS) {
     std::string child(name.data());
-    DeleteSubtree(key, child);
-    HKEY probe = nullptr;
-    if (RegOpenKeyA(key, child.c_str(), &probe) == ERROR_SUCCESS) {  // could not delete it
-      RegCloseKey(probe);
-      break;
+    if (child == previous) {
+      break;  // it could not be deleted, nor perhaps even opened
     }
+    DeleteSubtree(key, child);
+    previous = child;
   }
   RegDeleteKeyA(key, "");
   RegCloseKey(key);

@@ -174,8 +174,9 @@ TEST_F(DialogTest, TheServiceLibraryComesFromTheProgramOrTheSystemFoldersOnly) {
     dialog.Load("");
     EXPECT_EQ(TheServiceLibrary().registrations, 1);
   }
-  // A copy in the current directory or on PATH is never looked for.
-  for (Folder folder : {Folder::Current, Folder::Path}) {
+  // A copy in the current directory, on PATH or in a user's private Windows
+  // folder is never looked for.
+  for (Folder folder : {Folder::Current, Folder::Path, Folder::UserWindows}) {
     platform::fake::ResetModules();
     TheServiceLibrary().folder = folder;
     ZFenwarel dialog;
@@ -306,6 +307,21 @@ TEST_F(DialogTest, InstallSetsAnEmptyMarkerAndNotifies) {
   EXPECT_FALSE(dialog.Window().IsOpen());
   EXPECT_FALSE(dialog.Window().IsVisible());
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineSettings.key));
+}
+
+TEST_F(DialogTest, WithoutAWindowTheInstallersSwitchesStillWork) {
+  platform::fake::RefuseFormWindows();
+  ZFenwarel install;
+  install.Load("-i");
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1", 2))}));
+  ZFenwarel uninstall;
+  uninstall.Load("-u");
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("", 1))}));
+  EXPECT_EQ(CallsTo(service_).size(), 2U);
+  ZFenwarel normal;  // nothing to show: it ends at once
+  normal.Load("");
+  EXPECT_FALSE(normal.Window().IsOpen());
+  EXPECT_EQ(normal.Run(), 0);
 }
 
 TEST_F(DialogTest, InstallLeavesAnyOtherMarkerAlone) {

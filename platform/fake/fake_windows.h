@@ -27,6 +27,9 @@ struct WindowCall {
 
 // Forgets every window and every recorded call.
 void ResetWindows();
+// From now on a form's window cannot be created, as without a desktop or
+// with the desktop heap exhausted.
+void RefuseFormWindows();
 // A live top-level window of the given class, as another program's would be.
 HWND AddWindow(const std::string& className);
 void RemoveWindow(HWND window);
@@ -39,9 +42,13 @@ const std::vector<WindowCall>& WindowCalls();
 enum class Folder {
   Program,  // C:\Program Files\Fenwarel\, where Fenwarel.exe lies
   System,   // C:\Windows\system32\ (GetSystemDirectoryW)
-  Windows,  // C:\Windows\ (GetWindowsDirectoryW)
+  Windows,  // C:\Windows\ (GetSystemWindowsDirectoryW)
   Current,  // C:\Users\Public\Downloads\, the current directory
   Path,     // C:\Tools\, a folder on PATH
+  // C:\Users\Public\Windows\ (GetWindowsDirectoryW): the private Windows
+  // folder that a remote-desktop session host gives a program not marked
+  // as aware of it; the user can write there.
+  UserWindows,
 };
 
 struct ServiceLibrary {

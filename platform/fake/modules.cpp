@@ -76,6 +76,8 @@ std::string FolderPath(Folder folder) {
       return "C:\\Users\\Public\\Downloads\\";
     case Folder::Path:
       return "C:\\Tools\\";
+    case Folder::UserWindows:
+      return "C:\\Users\\Public\\Windows\\";
   }
   return {};
 }
@@ -282,6 +284,10 @@ UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
 }
 
 UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+  return SystemPath(Folder::UserWindows, buffer, size);
+}
+
+UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
   return SystemPath(Folder::Windows, buffer, size);
 }
 

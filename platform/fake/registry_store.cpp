@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +86,7 @@ struct Refusal {
   platform::fake::RegistryOperation operation;
   std::uintptr_t root;
   std::string path;
+  std::optional<std::string> valueName;  // of a SetValue refusal: this value only
 };
 
 struct Store {
@@ -92,6 +94,8 @@ struct Store {
   std::map<std::uintptr_t, std::shared_ptr<Key>> handles;
   std::vector<Refusal> refusals;
   std::uintptr_t nextHandle = 0x1000;
+  std::size_t calls = 0;
+  int depth = 0;  // calls in progress: one call may make others
 
   Store() { Reset(); }
 
@@ -99,6 +103,7 @@ struct Store {
     roots.clear();
     handles.clear();
     refusals.clear();
+    calls = 0;
     for (std::uintptr_t id :
          {0x80000000U, 0x80000001U, 0x80000002U, 0x80000003U, 0x80000005U, 0x80000006U}) {
       auto root = std::make_shared<Key>();
@@ -125,9 +130,11 @@ struct Store {
     return reinterpret_cast<HKEY>(id);  // NOLINT(performance-no-int-to-ptr)
   }
 
-  bool Refused(platform::fake::RegistryOperation operation, const Key& key) const {
+  bool Refused(platform::fake::RegistryOperation operation, const Key& key,
+               std::string_view valueName = {}) const {
     return std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) {
-      return r.operation == operation && r.root == key.root && r.path == key.Path();
+      return r.operation == operation && r.root == key.root && r.path == key.Path() &&
+             (!r.valueName || SameName(*r.valueName, valueName));
     });
   }
 };
@@ -136,6 +143,20 @@ Store& TheStore() {
   static Store store;
   return store;
 }
+
+// Every call of the registry's interface counts once, however it ends; the
+// calls it makes of the others to do its work do not count.
+class Call {
+ public:
+  Call() {
+    if (TheStore().depth++ == 0) {
+      ++TheStore().calls;
+    }
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+  ~Call() { --TheStore().depth; }
+};
 
 // Splits a relative path into key names. A leading backslash is refused as
 // Windows does; backslashes in a row count as one, and a trailing one is
@@ -157,9 +178,13 @@ bool SplitPath(std::string_view path, std::vector<std::string>& names) {
 
 using platform::fake::RegistryOperation;
 
-LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create) {
+LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create,
+                     bool* created = nullptr) {
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
+  }
+  if (created != nullptr) {
+    *created = false;
   }
   Store& store = TheStore();
   std::shared_ptr<Key> key = store.Resolve(parentHandle);
@@ -189,6 +214,9 @@ LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create
       auto at = std::find_if(key->children.begin(), key->children.end(),
                              [&](const auto& c) { return Folded(c->name) > Folded(name); });
       key->children.insert(at, child);
+      if (created != nullptr) {
+        *created = true;
+      }
     }
     key = child;
   }
@@ -250,16 +278,21 @@ namespace platform::fake {
 
 void ResetRegistry() { TheStore().Reset(); }
 
-void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path) {
+void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
+                    std::optional<std::string_view> valueName) {
   TheStore().refusals.push_back(
-      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(path)});
+      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(path),
+              valueName ? std::optional<std::string>(*valueName) : std::nullopt});
 }
 
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
 
+std::size_t RegistryCallCount() { return TheStore().calls; }
+
 }  // namespace platform::fake
 
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  const Call call;
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -272,10 +305,75 @@ LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
 }
 
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
+  const Call call;
   return OpenOrCreate(key, subKey, result, true);
 }
 
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD options,
+                        REGSAM /*access*/, void* /*security*/, PHKEY result, LPDWORD disposition) {
+  const Call call;
+  if (reserved != 0 || subKey == nullptr || options != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  bool created = false;
+  LSTATUS status = OpenOrCreate(key, subKey, result, true, &created);
+  if (status == ERROR_SUCCESS && disposition != nullptr) {
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return status;
+}
+
+LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
+                         LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                         LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                         LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
+  const Call call;
+  if (reserved != nullptr || (keyClass != nullptr && classSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  // Keys have no class here; lengths are without the terminator, as Windows gives them.
+  auto longest = [](const auto& items, auto length) {
+    std::size_t most = 0;
+    for (const auto& item : items) {
+      most = std::max(most, length(item));
+    }
+    return static_cast<DWORD>(most);
+  };
+  if (keyClass != nullptr && *classSize > 0) {
+    *keyClass = '\0';
+  }
+  for (LPDWORD zero : {classSize, maxClassLength, securityDescriptorSize}) {
+    if (zero != nullptr) {
+      *zero = 0;
+    }
+  }
+  if (subKeys != nullptr) {
+    *subKeys = static_cast<DWORD>(open->children.size());
+  }
+  if (maxSubKeyLength != nullptr) {
+    *maxSubKeyLength = longest(open->children, [](const auto& c) { return c->name.size(); });
+  }
+  if (values != nullptr) {
+    *values = static_cast<DWORD>(open->values.size());
+  }
+  if (maxValueNameLength != nullptr) {
+    *maxValueNameLength = longest(open->values, [](const Value& v) { return v.name.size(); });
+  }
+  if (maxValueLength != nullptr) {
+    *maxValueLength = longest(open->values, [](const Value& v) { return v.data.size(); });
+  }
+  if (lastWriteTime != nullptr) {
+    *lastWriteTime = FILETIME{0, 0};
+  }
+  return ERROR_SUCCESS;
+}
+
 LSTATUS RegCloseKey(HKEY key) {
+  const Call call;
   Store& store = TheStore();
   if (store.roots.contains(Store::Id(key))) {
     return ERROR_SUCCESS;
@@ -284,6 +382,7 @@ LSTATUS RegCloseKey(HKEY key) {
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  const Call call;
   if (subKey == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -310,6 +409,7 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  const Call call;
   std::shared_ptr<Key> open;
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
@@ -320,7 +420,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
   if (it == open->values.end()) {
     return ERROR_FILE_NOT_FOUND;
   }
-  if (TheStore().Refused(RegistryOperation::SetValue, *open)) {
+  if (TheStore().Refused(RegistryOperation::SetValue, *open, name)) {
     return ERROR_ACCESS_DENIED;
   }
   open->values.erase(it);
@@ -329,6 +429,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
+  const Call call;
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -347,6 +448,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
 }
 
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
+  const Call call;
   HKEY open = key;
   if (subKey != nullptr && *subKey != '\0') {
     if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
@@ -373,6 +475,7 @@ LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
+  const Call call;
   if (reserved != 0 || (data == nullptr && dataSize != 0)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -380,7 +483,8 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
   }
-  if (TheStore().Refused(RegistryOperation::SetValue, *open)) {
+  if (TheStore().Refused(RegistryOperation::SetValue, *open,
+                         valueName == nullptr ? "" : valueName)) {
     return ERROR_ACCESS_DENIED;
   }
   // As Windows does: a text whose terminator was left out of the size gets
@@ -395,6 +499,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
 }
 
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
+  const Call call;
   if (type != REG_SZ || data == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -414,6 +519,7 @@ LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*d
 }
 
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
+  const Call call;
   std::shared_ptr<Key> open;
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
@@ -431,6 +537,7 @@ LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  const Call call;
   if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
       (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;

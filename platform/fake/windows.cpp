@@ -15,6 +15,7 @@ struct WindowTable {
   std::map<std::uintptr_t, std::string> classes;
   std::vector<platform::fake::WindowCall> calls;
   std::uintptr_t next = 0x10000;
+  bool refuseForms = false;
 };
 
 WindowTable& Windows() {
@@ -35,6 +36,8 @@ BOOL Record(platform::fake::WindowCall::Kind kind, HWND window, UINT message, WP
 namespace platform::fake {
 
 void ResetWindows() { Windows() = WindowTable{}; }
+
+void RefuseFormWindows() { Windows().refuseForms = true; }
 
 HWND AddWindow(const std::string& className) {
   WindowTable& table = Windows();
@@ -98,6 +101,9 @@ struct Form::Impl {
 Form::Form(const FormLayout& layout, FormEvents& events)
     : impl_(std::make_unique<Impl>(
           Impl{events, layout.className, layout.caption, {}, nullptr, false, 0})) {
+  if (Windows().refuseForms) {
+    return;  // as on Windows: no window, no controls
+  }
   for (const ControlLayout& control : layout.controls) {
     // The message font of an English system: ANSI_CHARSET, not the default one.
     impl_->controls.push_back({control, control.caption, control.width, Font{"Tahoma", 0, 8}});

@@ -347,7 +347,7 @@ Form::Form(const FormLayout& layout, FormEvents& events)
   impl_->window = CreateWindowExA(kExStyle, layout.className, layout.caption, kStyle, at.x, at.y,
                                   size.cx, size.cy, nullptr, nullptr, instance, impl_.get());
   if (impl_->window == nullptr) {
-    throw Error("the dialog window cannot be created");
+    return;  // closed from the start: the installer's switches need no window
   }
   if (const int own = impl_->WindowDpi(); own != impl_->dpi) {
     impl_->dpi = own;

@@ -481,6 +481,37 @@ TEST_F(FenwarelE2e, AStaleRegistrationNamesNoWindowToCloseOrRaise) {
   EXPECT_EQ(first.Wait(), 0U);
 }
 
+// The service library is taken from the first of the program's folder, the
+// system folder and the shared Windows folder that has it.
+TEST_F(FenwarelE2e, TheServiceLibraryComesFromTheFirstFolderThatHasIt) {
+  auto folderOf = [](UINT (*call)(LPSTR, UINT)) {
+    std::string folder(MAX_PATH, '\0');
+    folder.resize(call(folder.data(), MAX_PATH));
+    return folder + "\\";
+  };
+  const std::string programFolder = BinDir() + "order\\";
+  const std::vector<std::string> copies = {programFolder + "Orvisk.dll",
+                                           folderOf(GetSystemDirectoryA) + "Orvisk.dll",
+                                           folderOf(GetSystemWindowsDirectoryA) + "Orvisk.dll"};
+  CreateDirectoryA(programFolder.c_str(), nullptr);
+  const std::string exe = programFolder + "Fenwarel.exe";
+  ASSERT_NE(CopyFileA(Exe().c_str(), exe.c_str(), FALSE), 0);
+  for (const std::string& copy : copies) {
+    ASSERT_NE(CopyFileA((BinDir() + "planted\\Orvisk.dll").c_str(), copy.c_str(), FALSE), 0)
+        << copy;
+  }
+  // Which copy a run of -i loaded; each one is taken away after its turn.
+  for (const std::string& copy : copies) {
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kStandInState, "LoadedFrom");
+    Process program(exe, "-i");
+    EXPECT_EQ(program.Wait(), 0U);
+    const auto loaded = e2e::Read(HKEY_CURRENT_USER, kStandInState, "LoadedFrom");
+    EXPECT_EQ(lstrcmpiA(loaded ? loaded->second.c_str() : "(none)", copy.c_str()), 0)
+        << (loaded ? loaded->second.c_str() : "(none)") << " instead of " << copy;
+    DeleteFileA(copy.c_str());
+  }
+}
+
 TEST_F(FenwarelE2e, WithoutTheServiceLibraryTheDialogStillWorks) {
   // A copy of the program in a folder of its own, without Orvisk.dll, started
   // where a planted Orvisk.dll lies, which is also on PATH: it must not load.

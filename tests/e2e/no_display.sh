@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# -i and -u started by an installer that has no desktop to give (a headless
+# msiexec): the program cannot make its hidden window, and still sets and
+# clears the marker and tells the service, which needs no window of ours.
+# Usage: no_display.sh win32|win64 BIN_DIR
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh" "$1"
+cd "$2"
+wine="$WINELOADER"
+marker='HKLM\Software\Zelmoor\Hotkey'
+log=no-display-messages.log
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+# The default value's text as `reg query` shows it, or "(none)".
+marker_text() {
+  "$wine" reg query "$marker" /ve 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *(Default) *REG_SZ *//p' | grep . || echo "(none)"
+}
+
+"$wine" reg delete "$marker" /f >/dev/null 2>&1 || true
+rm -f "$log"
+# The service stand-in has a window, on the display the tests have.
+"$wine" VorkelStandIn.exe "$log" </dev/null >/dev/null 2>&1 &
+sleep 2  # until its window is up
+
+env -u DISPLAY "$wine" Fenwarel.exe -i </dev/null >/dev/null 2>&1 || fail "-i exited with $?"
+[ "$(marker_text)" = 1 ] || fail "-i without a display left the marker at '$(marker_text)'"
+env -u DISPLAY "$wine" Fenwarel.exe -u </dev/null >/dev/null 2>&1 || fail "-u exited with $?"
+[ "$(marker_text)" = "(none)" ] || [ -z "$(marker_text)" ] ||
+  fail "-u without a display left the marker at '$(marker_text)'"
+sleep 1
+messages="$(grep -c '^2026 100 0' "$log" 2>/dev/null || true)"
+[ "$messages" = 2 ] || fail "the service got ${messages:-no} message 2026 instead of 2"
+
+"$wine" taskkill /f /im VorkelStandIn.exe >/dev/null 2>&1 || true
+"$wine" reg delete "$marker" /f >/dev/null 2>&1 || true
+[ "$failed" = 0 ] && echo "-i and -u worked without a display"
+exit "$failed"
