@@ -17,3 +17,7 @@ for bench in "build/$FENWAREL_PRESET"/bin/*_bench.exe; do
   echo "== $(basename "$bench" .exe)"
   "$WINELOADER" "$bench" "$@"
 done
+echo "== tree_calls (native build, in-memory registry)"
+cmake --preset native >/dev/null
+cmake --build --preset native --target tree_calls >/dev/null
+build/native/bench/tree_calls
