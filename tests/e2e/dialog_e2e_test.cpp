@@ -484,7 +484,7 @@ TEST_F(FenwarelE2e, AStaleRegistrationNamesNoWindowToCloseOrRaise) {
 // The service library is taken from the first of the program's folder, the
 // system folder and the shared Windows folder that has it.
 TEST_F(FenwarelE2e, TheServiceLibraryComesFromTheFirstFolderThatHasIt) {
-  auto folderOf = [](UINT (*call)(LPSTR, UINT)) {
+  auto folderOf = [](UINT(WINAPI * call)(LPSTR, UINT)) {
     std::string folder(MAX_PATH, '\0');
     folder.resize(call(folder.data(), MAX_PATH));
     return folder + "\\";
