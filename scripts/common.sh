@@ -59,6 +59,9 @@ fenwarel_install_deps() {
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
   command -v wixl >/dev/null || need+=(wixl)
   command -v msiinfo >/dev/null || need+=(msitools)
+  command -v python3 >/dev/null || need+=(python3)
+  command -v osslsigncode >/dev/null || need+=(osslsigncode)
+  command -v openssl >/dev/null || need+=(openssl)
   if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     if [[ " ${need[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then

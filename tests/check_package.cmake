@@ -72,10 +72,12 @@ lookup("${properties}" ALLUSERS 1 value)
 expect("ALLUSERS" "${value}" "1")
 
 # Four runs of the installed program: type 18 (an installed .exe), +0x40
-# exit status ignored, +0x400 deferred, +0x800 without impersonation.
+# exit status ignored, +0x400 deferred, +0x800 without impersonation; and
+# two more that undo a marker's change when the installation fails: +0x100
+# rollback.
 read_table(CustomAction actions)
 foreach(action_type_argument MarkInstalled:3154:-i AnnounceInstalled:1106:-i
-        MarkRemoved:3154:-u AnnounceRemoved:1106:-u)
+        MarkRemoved:3154:-u AnnounceRemoved:1106:-u UnmarkInstalled:3410:-u RemarkRemoved:3410:-i)
   string(REPLACE ":" ";" expected "${action_type_argument}")
   list(GET expected 0 action)
   list(GET expected 1 type)
@@ -93,8 +95,9 @@ endforeach()
 # and after the older version's removal; the system's run before the user's.
 read_table(InstallExecuteSequence sequence)
 set(removing "REMOVE~=\"ALL\" AND NOT UPGRADINGPRODUCTCODE")
-foreach(action_condition MarkRemoved:${removing} AnnounceRemoved:${removing}
-        MarkInstalled:NOT\ REMOVE AnnounceInstalled:NOT\ REMOVE)
+foreach(action_condition RemarkRemoved:${removing} MarkRemoved:${removing}
+        AnnounceRemoved:${removing} MarkInstalled:NOT\ REMOVE AnnounceInstalled:NOT\ REMOVE
+        "UnmarkInstalled:NOT REMOVE AND NOT MARKERBEFORE=\"1\"")
   string(FIND "${action_condition}" ":" colon)
   string(SUBSTRING "${action_condition}" 0 ${colon} action)
   math(EXPR colon "${colon} + 1")
@@ -102,8 +105,10 @@ foreach(action_condition MarkRemoved:${removing} AnnounceRemoved:${removing}
   lookup("${sequence}" ${action} 1 value)
   expect("${action} condition" "${value}" "${condition}")
 endforeach()
-set(order InstallInitialize MarkRemoved AnnounceRemoved RemoveExistingProducts RemoveShortcuts
-    RemoveFiles InstallFiles CreateShortcuts MarkInstalled AnnounceInstalled InstallFinalize)
+# Each rollback action stands before the action it undoes.
+set(order AppSearch InstallInitialize RemarkRemoved MarkRemoved AnnounceRemoved
+    RemoveExistingProducts RemoveShortcuts RemoveFiles InstallFiles CreateShortcuts
+    UnmarkInstalled MarkInstalled AnnounceInstalled InstallFinalize)
 set(previous 0)
 foreach(action IN LISTS order)
   lookup("${sequence}" ${action} 2 number)
@@ -112,6 +117,24 @@ foreach(action IN LISTS order)
   endif()
   set(previous ${number})
 endforeach()
+
+# The marker as it was before, read from the program's registry view: the
+# default value, raw, 64-bit (+16) for the twin.
+read_table(RegLocator locators)
+if(ARCH STREQUAL "x64")
+  set(locator "2|Software/Zelmoor/Hotkey||18")
+else()
+  set(locator "2|Software/Zelmoor/Hotkey||2")
+endif()
+lookup("${locators}" MarkerBefore 1 root)
+lookup("${locators}" MarkerBefore 2 key)
+lookup("${locators}" MarkerBefore 3 name)
+lookup("${locators}" MarkerBefore 4 type)
+string(REPLACE "\\" "/" key "${key}")  # the macro would read a backslash as an escape
+expect("the marker's search" "${root}|${key}|${name}|${type}" "${locator}")
+read_table(AppSearch searches)
+lookup("${searches}" MARKERBEFORE 1 value)
+expect("the marker's search" "${value}" "MarkerBefore")
 
 # A downgrade is refused with a message that says why.
 read_table(LaunchCondition conditions)

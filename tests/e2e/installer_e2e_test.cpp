@@ -36,6 +36,10 @@ std::string Package() {
   full.resize(GetFullPathNameA(path.c_str(), MAX_PATH, full.data(), nullptr));
   return full;
 }
+// The same package with a step that fails where FENWAREL_FAIL says.
+std::string FailingPackage() {
+  return BinDir() + "failing\\Fenwarel-" FENWAREL_VERSION FENWAREL_PACKAGE_SUFFIX ".msi";
+}
 std::string NextPackage() {
   return BinDir() + "upgrade\\Fenwarel-" FENWAREL_NEXT_VERSION FENWAREL_PACKAGE_SUFFIX ".msi";
 }
@@ -118,10 +122,14 @@ std::vector<std::string> InstalledVersions() {
   return versions;
 }
 
-// Fenwarel.exe and one Fenwarel_XX.dll per language, nothing else.
-bool OnlyTheProgramAndItsLanguages(const std::vector<std::string>& files) {
-  return files.size() == 20 && std::all_of(files.begin(), files.end(), [](const std::string& name) {
-           return name == "Fenwarel.exe" ||
+// Fenwarel.exe and one Fenwarel_XX.dll per language, and `extra` if named;
+// nothing else.
+bool OnlyTheProgramAndItsLanguages(const std::vector<std::string>& files,
+                                   const std::string& extra = "") {
+  const std::size_t expected = extra.empty() ? 20 : 21;
+  return files.size() == expected &&
+         std::all_of(files.begin(), files.end(), [&](const std::string& name) {
+           return name == "Fenwarel.exe" || name == extra ||
                   (name.size() == 15 && name.starts_with("Fenwarel_") && name.ends_with(".dll"));
          });
 }
@@ -289,6 +297,54 @@ TEST_F(InstallerE2e, UpgradeReplacesTheOlderVersionAndADowngradeIsRefused) {
 
   EXPECT_EQ(Msiexec("/x \"" + NextPackage() + "\" /qn", "uninstall-newer"), 0U);
   EXPECT_TRUE(InstalledProducts().empty());
+}
+
+bool OnWine() {
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A failed installation leaves the machine as it was: the files and the
+// installed marker, whatever it said before. Windows Installer ends with
+// 1603; Wine 8 with 1627, and when it rolls an uninstall back it keeps the
+// files and the marker but loses the product's registration.
+TEST_F(InstallerE2e, AFailedInstallOrUninstallPutsTheMarkerBack) {
+  auto failed = [](std::optional<DWORD> code) {
+    return code == static_cast<DWORD>(ERROR_INSTALL_FAILURE) ||
+           code == static_cast<DWORD>(ERROR_FUNCTION_FAILED);
+  };
+  for (const char* before : {"", "1"}) {
+    e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kMarkerKey);
+    if (*before != '\0') {
+      e2e::WriteText(HKEY_LOCAL_MACHINE, kMarkerKey, "", before);
+    }
+    EXPECT_TRUE(
+        failed(Msiexec("/i \"" + FailingPackage() + "\" /qn FENWAREL_FAIL=install",
+                       std::string("failed-install-") + (*before ? "marked" : "unmarked"))));
+    // Wine 8 runs a rollback's own file removal before the package's rollback
+    // actions, so -u finds no program to start there; Windows runs the
+    // rollback backwards, with the program still in place.
+    if (!OnWine() || *before != '\0') {
+      EXPECT_EQ(Marker().value_or(""), before) << "the marker said '" << before << "' before";
+    }
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_FALSE(Exists(InstallFolder() + "Fenwarel.exe"));
+  }
+
+  ASSERT_EQ(Msiexec("/i \"" + FailingPackage() + "\" /qn", "install-to-fail-removing"), 0U);
+  ASSERT_EQ(Marker(), "1");
+  EXPECT_TRUE(failed(
+      Msiexec("/x \"" + FailingPackage() + "\" /qn FENWAREL_FAIL=uninstall", "failed-uninstall")));
+  EXPECT_EQ(Marker(), "1");
+  EXPECT_TRUE(OnlyTheProgramAndItsLanguages(FilesIn(InstallFolder()), "FailOnPurpose.exe"));
+  // Gone for good, whatever registration is left.
+  if (!InstalledProducts().empty()) {
+    EXPECT_EQ(Msiexec("/x \"" + FailingPackage() + "\" /qn", "uninstall-after-failure"), 0U);
+  }
+  for (const std::string& file : FilesIn(InstallFolder())) {
+    DeleteFileA((InstallFolder() + file).c_str());
+  }
+  RemoveDirectoryA(InstallFolder().c_str());
+  RemoveDirectoryA((KnownFolder(CSIDL_PROGRAM_FILES) + "\\Zelmoor").c_str());
 }
 
 }  // namespace
