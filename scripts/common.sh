@@ -181,8 +181,27 @@ fenwarel_prepare_prefix() {
   "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
-# Stops the wineserver of each prefix prepared, and our own Xvfb.
+# Signs what the Windows builds package with a throwaway certificate made
+# for this run only (tests/signing/throwaway_ca.sh), and makes every package
+# again, so that none is left signed by an earlier run's. The certificate and
+# its key are removed when the calling script exits.
+fenwarel_throwaway_signing() {
+  FENWAREL_SIGNING_DIR="$(mktemp -d)"
+  bash "$FENWAREL_ROOT/tests/signing/throwaway_ca.sh" "$FENWAREL_SIGNING_DIR"
+  export FENWAREL_SIGN_PKCS12="$FENWAREL_SIGNING_DIR/signer.p12"
+  FENWAREL_SIGN_PASSWORD="$(cat "$FENWAREL_SIGNING_DIR/password")"
+  export FENWAREL_SIGN_PASSWORD
+  export FENWAREL_TEST_CA="$FENWAREL_SIGNING_DIR/ca.pem"
+  unset FENWAREL_SIGN_TIMESTAMP
+  find "$FENWAREL_ROOT"/build/windows* -name 'Fenwarel-*.msi' -delete 2>/dev/null || true
+}
+
+# Stops the wineserver of each prefix prepared, and our own Xvfb; removes a
+# throwaway signing certificate.
 fenwarel_cleanup() {
+  if [ -n "${FENWAREL_SIGNING_DIR:-}" ]; then
+    rm -rf "$FENWAREL_SIGNING_DIR"
+  fi
   local started
   for started in "${FENWAREL_WINESERVERS[@]}"; do
     (

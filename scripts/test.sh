@@ -25,6 +25,8 @@ echo "== Lint"
 bash scripts/lint.sh
 
 echo "== The 32-bit program: build and static checks"
+# Every package of the tests is signed, by a certificate made for this run.
+fenwarel_throwaway_signing
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows-static
