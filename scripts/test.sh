@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: natively with sanitizers, the
 # 32-bit program's static checks, then the Windows tests under Wine: on the
-# 64-bit twin always, on the 32-bit program where the host runs 32-bit code.
+# 64-bit twin always, on the 32-bit program where the host runs 32-bit code;
+# every package signed by a throwaway certificate; last, two release builds
+# compared byte for byte.
 # Installs what is missing first. FENWAREL_TWIN_ONLY=1 takes the path of a
 # host without 32-bit execution.
 set -euo pipefail
@@ -46,5 +48,9 @@ for tier in $tiers; do
   passed+=("$preset ($tier Wine)")
 done
 
-echo "== Passed: format, native, lint, the 32-bit program's static checks, and the Windows tests of ${passed[*]}"
+echo "== Release: two builds of this commit, byte for byte"
+bash scripts/check-reproducible.sh
+
+echo "== Passed: format, native, lint, the 32-bit program's static checks, the reproducible release,"
+echo "   and the Windows tests of ${passed[*]}"
 fenwarel_describe_host
