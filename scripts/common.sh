@@ -108,7 +108,10 @@ fenwarel_describe_host() {
 
 # The UI languages the tests run Wine in. Without the system's locale Wine
 # cannot spell file names beyond ASCII, such as a Cyrillic folder.
-FENWAREL_LOCALES="de_DE ja_JP pt_BR zh_TW en_US"
+# All nineteen languages of the language files, for the captions' test and
+# the pictures, and two that have none.
+FENWAREL_LOCALES="cs_CZ da_DK de_DE el_GR fi_FI fr_FR hu_HU it_IT ja_JP ko_KR nl_NL nb_NO pl_PL
+  ru_RU sv_SE tr_TR zh_CN pt_PT es_ES en_US pt_BR zh_TW"
 
 fenwarel_generate_locales() {
   local missing=0 name
