@@ -148,6 +148,33 @@ fenwarel_start_display() {
   return 1
 }
 
+# Waits for the dialog of the program PID on the virtual desktop and saves
+# it to PICTURE: the desktop is one colour until a window appears, so cutting
+# the desktop out and trimming it leaves the window. Returns 1 when the
+# program ended without a window, 2 when none appeared within 30 s.
+fenwarel_capture_dialog() {
+  local picture="$1" program="$2" screen="$1.screen.png" width
+  for _ in $(seq 1 60); do
+    sleep 0.5
+    import -window root "$screen"
+    convert "$screen" -crop 1024x768+0+0 +repage -trim +repage "$picture" 2>/dev/null
+    width="$(identify -format '%w' "$picture" 2>/dev/null || echo 0)"
+    if [ "$width" -ge 100 ] && [ "$width" -lt 1000 ]; then
+      sleep 1  # let it finish painting
+      import -window root "$screen"
+      convert "$screen" -crop 1024x768+0+0 +repage -trim +repage "$picture"
+      rm -f "$screen"
+      return 0
+    fi
+    if ! kill -0 "$program" 2>/dev/null; then
+      rm -f "$screen" "$picture"
+      return 1
+    fi
+  done
+  rm -f "$screen"
+  return 2
+}
+
 # The prefix of Wine ARCH (win32 or win64) is made once and reused;
 # creating it before any test runs keeps parallel first starts from racing
 # each other. Leaves that Wine's settings in the environment.

@@ -34,30 +34,20 @@ out="$FENWAREL_ROOT/build/pictures"
 rm -rf "$out"
 mkdir -p "$out" docs/images
 
-# The dialog of a program started now, cut from the virtual desktop, whose
-# one colour trims away; PICTURE is where it goes.
+# The dialog of the program started now in LOCALE, saved to PICTURE; the
+# program is ended again.
 shoot() {
-  local picture="$1" width
+  local picture="$1"
   (cd "$bin" && exec env LANG="$2.UTF-8" LC_ALL="$2.UTF-8" "$wine" Fenwarel.exe \
     </dev/null >/dev/null 2>&1) &
   local program=$!
-  for _ in $(seq 1 60); do
-    sleep 0.5
-    import -window root "$out/screen.png"
-    convert "$out/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$picture" 2>/dev/null
-    width="$(identify -format '%w' "$picture")"
-    if [ "$width" -ge 100 ] && [ "$width" -lt 1000 ]; then
-      sleep 1  # let it finish painting
-      import -window root "$out/screen.png"
-      convert "$out/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$picture"
-      kill "$program" 2>/dev/null || true
-      wait "$program" 2>/dev/null || true
-      sleep 0.5  # until the window is gone from the desktop
-      return 0
-    fi
-  done
-  echo "The dialog did not appear for $2" >&2
-  return 1
+  if ! fenwarel_capture_dialog "$picture" "$program"; then
+    echo "The dialog did not appear for $2" >&2
+    return 1
+  fi
+  kill "$program" 2>/dev/null || true
+  wait "$program" 2>/dev/null || true
+  sleep 0.5  # until the window is gone from the desktop
 }
 
 sheets=()
@@ -80,7 +70,6 @@ for dpi in 96 144; do
   sheets+=("$out/sheet-${dpi}dpi.png")
 done
 "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-rm -f "$out/screen.png"
 
 convert "${sheets[@]}" -background white -gravity center -append +repage "$out/contact-sheet.png"
 rm -f "${sheets[@]}"

@@ -36,7 +36,12 @@ echo "Release in $dist:"
 if [ -n "${FENWAREL_SIGN_PKCS12:-}" ]; then
   echo "Signed (SHA-256) with the certificate of $FENWAREL_SIGN_PKCS12:" \
     "the package, Fenwarel.exe and the language files in it."
-  [ -n "${FENWAREL_SIGN_TIMESTAMP:-}" ] && echo "Timestamped by $FENWAREL_SIGN_TIMESTAMP."
+  if [ -n "${FENWAREL_SIGN_TIMESTAMP:-}" ]; then
+    echo "Timestamped by $FENWAREL_SIGN_TIMESTAMP."
+  else
+    echo "WARNING: no timestamp (FENWAREL_SIGN_TIMESTAMP): the signatures stop being valid" \
+      "when the certificate expires."
+  fi
 else
   echo "NOT SIGNED: FENWAREL_SIGN_PKCS12 is not set, so neither the package nor the files in it"
   echo "carry a signature. Set FENWAREL_SIGN_PKCS12 and FENWAREL_SIGN_PASSWORD to sign."

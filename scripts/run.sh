@@ -61,34 +61,21 @@ mkdir -p "$shots"
 args="${FENWAREL_ARGS:-}"
 name="dialog-${LANG%%.*}-${dpi}dpi-${FENWAREL_WINE}${args:+-$args}"
 name="${name//[^A-Za-z0-9_-]/}"
-# The virtual desktop is one colour until the dialog appears; trimming it leaves the dialog.
-capture() {
-  import -window root "$shots/screen.png"
-  convert "$shots/screen.png" -crop 1024x768+0+0 +repage -trim +repage "$shots/$name.png" 2>/dev/null
-}
 # shellcheck disable=SC2086  # the arguments go over as the user wrote them
 (cd "$bin" && exec "$wine" Fenwarel.exe $args </dev/null >/dev/null 2>&1) &
-program=$!
-for _ in $(seq 1 60); do
-  sleep 0.5
-  capture
-  width="$(identify -format '%w' "$shots/$name.png")"
-  if [ "$width" -ge 100 ] && [ "$width" -lt 1000 ]; then
-    sleep 1  # let it finish painting
-    capture
-    rm -f "$shots/screen.png"
-    echo "Screenshot of the dialog ($FENWAREL_BUILD_KIND): $shots/$name.png"
-    exit 0
-  fi
-  if ! kill -0 "$program" 2>/dev/null; then
+status=0
+fenwarel_capture_dialog "$shots/$name.png" $! || status=$?
+case "$status" in
+  0) echo "Screenshot of the dialog ($FENWAREL_BUILD_KIND): $shots/$name.png" ;;
+  1)
     # An installer's switch, or another argument: no window, as it should be.
-    rm -f "$shots/screen.png" "$shots/$name.png"
     sleep 0.5
     echo "Fenwarel.exe ${args} ended without showing a window."
     echo "The hotkey service stand-in received (message wParam lParam):"
     cat "$log" 2>/dev/null || echo "  nothing"
-    exit 0
-  fi
-done
-echo "The dialog did not appear within 30 s" >&2
-exit 1
+    ;;
+  *)
+    echo "The dialog did not appear within 30 s" >&2
+    exit 1
+    ;;
+esac
