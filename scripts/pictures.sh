@@ -73,6 +73,7 @@ done
 
 convert "${sheets[@]}" -background white -gravity center -append +repage "$out/contact-sheet.png"
 rm -f "${sheets[@]}"
-cp "$out/en_US-96dpi.png" docs/images/dialog.png
+# Without the times ImageMagick writes into a PNG: the same picture, the same file.
+convert "$out/en_US-96dpi.png" -strip docs/images/dialog.png
 echo "The README's picture: docs/images/dialog.png ($FENWAREL_BUILD_KIND)"
 echo "Contact sheet of every language at 96 and 144 dpi: $out/contact-sheet.png"
