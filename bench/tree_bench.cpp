@@ -108,27 +108,22 @@ Result Measure(int keys, int rounds) {
     };
     // Who goes first alternates, so that neither always meets the store
     // as the other left it.
-    if (round % 2 == 0) {
-      ours();
-      platform();
-    } else {
-      platform();
-      ours();
-    }
-    auto oursRemoved = [&] {
-      remove.push_back(Milliseconds([&] { reg.DeleteTree("HKCU", base + "\\Ours"); }));
+    auto inTurn = [&](const auto& one, const auto& other) {
+      if (round % 2 == 0) {
+        one();
+        other();
+      } else {
+        other();
+        one();
+      }
     };
-    auto platformRemoved = [&] {
-      platformRemove.push_back(
-          Milliseconds([&] { RegDeleteTreeA(HKEY_CURRENT_USER, (base + "\\Platform").c_str()); }));
-    };
-    if (round % 2 == 0) {
-      oursRemoved();
-      platformRemoved();
-    } else {
-      platformRemoved();
-      oursRemoved();
-    }
+    inTurn(ours, platform);
+    inTurn(
+        [&] { remove.push_back(Milliseconds([&] { reg.DeleteTree("HKCU", base + "\\Ours"); })); },
+        [&] {
+          platformRemove.push_back(Milliseconds(
+              [&] { RegDeleteTreeA(HKEY_CURRENT_USER, (base + "\\Platform").c_str()); }));
+        });
   }
   RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
   return {Median(copy), Median(platformCopy), Median(remove), Median(platformRemove), copyHeap};
