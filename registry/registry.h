@@ -70,19 +70,26 @@ class Registry {
   // target inside the source gets the tree as it stood, and the copy always
   // ends. The snapshot holds every copied name and value in memory, so the
   // memory a copy takes grows with the size of the tree.
-  // kTrue when everything was copied; kFalse when something could not be
-  // read or written, the rest being copied all the same. A key whose values
-  // could not all be written gets its earlier values back, as far as the
-  // store allows: none holds a mix of old and new. Root, root name, open key
-  // and QueryName stay as they were.
+  // kTrue only when every key and value of the source arrived exactly as
+  // the copy defines it; kFalse when something could not be read or
+  // written, or was skipped or cut (a named value of another type, a number
+  // of more than four bytes), the rest being copied all the same. Nothing is
+  // written anywhere but at or below TargetName. A key whose values could
+  // not all be written gets its earlier values back, as far as the store
+  // allows: none holds a mix of old and new; a value whose earlier state
+  // cannot be read is left as it is. Root, root name, open key and
+  // QueryName stay as they were, also when an exception (out of memory)
+  // passes through.
   Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                    std::string_view TargetRoot, std::string_view TargetName);
 
   // Deletes DelName below RootName with everything below it, also on a store
   // that refuses to delete a key that has subkeys. Stops at the first subkey
-  // that cannot be deleted; what was deleted stays deleted. An empty DelName,
-  // the whole root, deletes nothing.
-  void DeleteTree(std::string_view RootName, std::string_view DelName);
+  // that cannot be deleted; what was deleted stays deleted, and what remains
+  // hangs below DelName as before. An empty DelName, the whole root, deletes
+  // nothing. kTrue when the key was deleted; kFalse when it remains, or was
+  // not there. The root is restored as by CopyTree.
+  Boolean DeleteTree(std::string_view RootName, std::string_view DelName);
 
  private:
   // Sets the root key by name; an unknown name changes nothing. True when recognised.
@@ -90,10 +97,12 @@ class Registry {
   void StoreValue(const TaggedValue& Value);
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
-  // Writes the snapshot `node` to `target` below `parent` (a path below the
-  // object's root when `parent` is the root), then its subkeys below that.
-  // kTrue when all of it was written.
-  Boolean CopyBranch(HKEY parent, const std::string& target, const KeyNode& node);
+  // Writes the snapshot `node` to the key `path` below `parent`, then its
+  // subkeys below that; `full` is the key's whole path below the object's
+  // root, where a subkey goes when this key could not be had. kTrue when all
+  // of it was written.
+  Boolean CopyBranch(HKEY parent, const std::string& path, const std::string& full,
+                     const KeyNode& node);
   Boolean DeleteBranch(HKEY parent, const std::string& path);
 
   HKEY root_ = HKEY_CURRENT_USER;

@@ -49,12 +49,15 @@ struct KeyNode {
 namespace {
 
 // Reads `count` values of `key` into `values`. False when one could not be
-// read: a name above 255 bytes, or any failure but the end.
+// read (a name above 255 bytes, or any failure but the end) or will not
+// arrive as it is: a named value of another type is skipped, and a number
+// of more than four bytes arrives as its first four.
 bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values) {
   // Most values fit this buffer, so that one enumeration call brings the
   // name, the type and the data; a larger one is probed and read again.
   std::vector<BYTE> buffer(4096);
   std::array<char, kNameCapacity + 1> name{};
+  bool complete = true;
   for (DWORD index = 0; index < count; ++index) {
     DWORD nameLength = kNameCapacity;
     DWORD type = REG_NONE;
@@ -73,14 +76,19 @@ bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values) {
       }
     }
     if (status != ERROR_SUCCESS) {
-      return status == ERROR_NO_MORE_ITEMS;
+      return complete && status == ERROR_NO_MORE_ITEMS;
     }
     std::string valueName(name.data(), nameLength);
-    if (Copied(valueName, type)) {
-      values.push_back({std::move(valueName), type, {buffer.begin(), buffer.begin() + size}});
+    if (!Copied(valueName, type)) {
+      complete = false;
+      continue;
     }
+    if ((type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) && size > 4) {
+      complete = false;
+    }
+    values.push_back({std::move(valueName), type, {buffer.begin(), buffer.begin() + size}});
   }
-  return true;
+  return complete;
 }
 
 // Reads the open `key` into `node`: its values, then each subkey, opened
@@ -149,86 +157,116 @@ LSTATUS WriteValue(HKEY target, const CopiedValue& value) {
   }
 }
 
-// What a value of the target was before the copy: nullopt when absent.
-std::optional<CopiedValue> Earlier(HKEY target, const std::string& name) {
-  CopiedValue earlier{name, REG_NONE, std::vector<BYTE>(256)};
-  auto size = static_cast<DWORD>(earlier.data.size());
-  LSTATUS status =
-      RegQueryValueExA(target, name.c_str(), nullptr, &earlier.type, earlier.data.data(), &size);
-  if (status == ERROR_MORE_DATA) {
-    earlier.data.resize(size);
-    status =
-        RegQueryValueExA(target, name.c_str(), nullptr, &earlier.type, earlier.data.data(), &size);
+// What a value of the target was before the copy. Only "not found" means
+// it was absent: any other failure leaves its state unknown.
+struct EarlierValue {
+  LSTATUS status = ERROR_SUCCESS;
+  CopiedValue value;
+};
+
+EarlierValue Earlier(HKEY target, const std::string& name) {
+  EarlierValue earlier{ERROR_SUCCESS, {name, REG_NONE, std::vector<BYTE>(256)}};
+  CopiedValue& value = earlier.value;
+  auto size = static_cast<DWORD>(value.data.size());
+  earlier.status =
+      RegQueryValueExA(target, name.c_str(), nullptr, &value.type, value.data.data(), &size);
+  if (earlier.status == ERROR_MORE_DATA) {
+    value.data.resize(size);
+    earlier.status =
+        RegQueryValueExA(target, name.c_str(), nullptr, &value.type, value.data.data(), &size);
   }
-  if (status != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  earlier.data.resize(size);
+  value.data.resize(earlier.status == ERROR_SUCCESS ? size : 0);
   return earlier;
 }
 
-// Writes `values` into `target`. When one cannot be written, those written
-// before it get back what they were (`existing`: whether the key was there
-// before; a new key had none) and the result is false.
+// Writes `values` into `target`, but none whose earlier state could not be
+// read: it could not be given back. When one cannot be written, those
+// written before it get back what they were (`existing`: whether the key
+// was there before; a new key had none). False when not all were written.
 bool WriteValues(HKEY target, const std::vector<CopiedValue>& values, bool existing) {
   // Only a key that was there before the copy needs its earlier values
   // kept, for the case a write fails.
-  std::vector<std::optional<CopiedValue>> earlier;
+  std::vector<EarlierValue> earlier;
+  bool complete = true;
   if (existing) {
     earlier.reserve(values.size());
     for (const CopiedValue& value : values) {
       earlier.push_back(Earlier(target, value.name));
+      const LSTATUS status = earlier.back().status;
+      complete = complete && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
     }
   }
+  auto known = [&](std::size_t index) {
+    return !existing || earlier[index].status == ERROR_SUCCESS ||
+           earlier[index].status == ERROR_FILE_NOT_FOUND;
+  };
   for (std::size_t written = 0; written < values.size(); ++written) {
-    if (WriteValue(target, values[written]) == ERROR_SUCCESS) {
+    if (!known(written) || WriteValue(target, values[written]) == ERROR_SUCCESS) {
       continue;
     }
     for (std::size_t undo = 0; undo < written; ++undo) {
-      const std::optional<CopiedValue>& before = existing ? earlier[undo] : std::nullopt;
-      if (before) {
-        RegSetValueExA(target, before->name.c_str(), 0, before->type,
-                       before->data.empty() ? nullptr : before->data.data(),
-                       static_cast<DWORD>(before->data.size()));
+      if (!known(undo)) {
+        continue;  // never written
+      }
+      if (existing && earlier[undo].status == ERROR_SUCCESS) {
+        const CopiedValue& before = earlier[undo].value;
+        RegSetValueExA(target, before.name.c_str(), 0, before.type,
+                       before.data.empty() ? nullptr : before.data.data(),
+                       static_cast<DWORD>(before.data.size()));
       } else {
         RegDeleteValueA(target, values[undo].name.c_str());
       }
     }
     return false;
   }
-  return true;
+  return complete;
 }
+
+// Puts the object's root back however a tree operation ends.
+class RestoredRoot {
+ public:
+  explicit RestoredRoot(HKEY& root) : root_(root), saved_(root) {}
+  RestoredRoot(const RestoredRoot&) = delete;
+  RestoredRoot& operator=(const RestoredRoot&) = delete;
+  ~RestoredRoot() { root_ = saved_; }
+
+ private:
+  HKEY& root_;
+  HKEY saved_;
+};
 
 }  // namespace
 
 Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                            std::string_view TargetRoot, std::string_view TargetName) {
-  const HKEY saved = root_;
+  const RestoredRoot restored(root_);
   ParseRootName(SourceRoot);
   const HKEY sourceRoot = root_;
   ParseRootName(TargetRoot);  // the target root stays in force during the copy
   const std::string source(SourceName);
-  bool complete = false;
   HKEY opened = nullptr;
-  if (RegOpenKeyA(sourceRoot, source.c_str(), &opened) == ERROR_SUCCESS) {
-    KeyNode tree;
-    {
-      const BranchKey sourceKey(sourceRoot, opened);
-      complete = ReadBranch(sourceKey.get(), tree);
-    }
-    // Nothing is written before the whole source has been read.
-    complete = CopyBranch(root_, std::string(TargetName), tree) == kTrue && complete;
+  if (RegOpenKeyA(sourceRoot, source.c_str(), &opened) != ERROR_SUCCESS) {
+    return kFalse;
   }
-  root_ = saved;
+  KeyNode tree;
+  bool complete = false;
+  {
+    const BranchKey sourceKey(sourceRoot, opened);
+    complete = ReadBranch(sourceKey.get(), tree);
+  }
+  // Nothing is written before the whole source has been read.
+  const std::string target(TargetName);
+  complete = CopyBranch(root_, target, target, tree) == kTrue && complete;
   return complete ? kTrue : kFalse;
 }
 
-Boolean Registry::CopyBranch(HKEY parent, const std::string& target, const KeyNode& node) {
+Boolean Registry::CopyBranch(HKEY parent, const std::string& path, const std::string& full,
+                             const KeyNode& node) {
   bool complete = false;
   platform::UniqueKey targetKey;
   HKEY created = nullptr;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(parent, target.c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, &created,
+  if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, &created,
                       &disposition) == ERROR_SUCCESS) {
     targetKey.reset(created);
     complete = WriteValues(created, node.values, disposition != REG_CREATED_NEW_KEY);
@@ -236,25 +274,26 @@ Boolean Registry::CopyBranch(HKEY parent, const std::string& target, const KeyNo
   // Subkeys are tried also when the target could not be had: theirs may be.
   // Each is made below this target key, which spares the store walking the
   // whole path again. Without that key, or where this path would make no
-  // valid child path (empty, or ending in "\"), the child's path is this
-  // path, "\" and its name, and the store decides, from the root.
-  const bool byHandle = targetKey && !target.empty() && target.back() != '\\';
+  // valid child path (empty, or ending in "\"), the child's whole path is
+  // this key's whole path, "\" and its name, and the store decides, from
+  // the root: never a path that does not lie below the target.
+  const bool byHandle = targetKey && !full.empty() && full.back() != '\\';
   for (const KeyNode& child : node.subkeys) {
-    const Boolean copied = byHandle ? CopyBranch(targetKey.get(), child.name, child)
-                                    : CopyBranch(root_, target + "\\" + child.name, child);
+    const std::string childFull = full + "\\" + child.name;
+    const Boolean copied = byHandle ? CopyBranch(targetKey.get(), child.name, childFull, child)
+                                    : CopyBranch(root_, childFull, childFull, child);
     complete = copied == kTrue && complete;
   }
   return complete ? kTrue : kFalse;
 }
 
-void Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
+Boolean Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
   if (DelName.empty()) {
-    return;  // that would be the contents of a whole root
+    return kFalse;  // that would be the contents of a whole root
   }
-  const HKEY saved = root_;
+  const RestoredRoot restored(root_);
   ParseRootName(RootName);
-  DeleteBranch(root_, std::string(DelName));
-  root_ = saved;
+  return DeleteBranch(root_, std::string(DelName));
 }
 
 Boolean Registry::DeleteBranch(HKEY parent, const std::string& path) {

@@ -48,25 +48,45 @@ TEST_F(RegistryTest, NewObjectWorksUnderCurrentUser) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path()));
 }
 
-TEST_F(RegistryTest, RootNamesAreRecognisedInAnyCaseAndKeptAsWritten) {
-  for (const char* name :
-       {"HKEY_CURRENT_USER", "hkcu", "Hkey_Local_Machine", "HKLM", "hkey_classes_root", "HKCR",
-        "HKEY_CURRENT_CONFIG", "hkcc", "HKEY_DYN_DATA", "HKDD", "hkey_users", "HKUS"}) {
-    Registry reg;
-    reg.RootKeyName(name);
-    EXPECT_EQ(reg.RootKeyName(), name);
+// Each name reaches its own root: a value written through the name is read
+// back through that root's handle, below a key every store lets us write.
+TEST_F(RegistryTest, RootNamesReachTheirOwnRootInAnyCaseAndAreKeptAsWritten) {
+  const std::string below = "Software\\FenwarelTest.RootNames";
+  const struct {
+    const char* name;
+    HKEY root;
+    std::string path;
+  } roots[] = {
+      {"HKEY_CURRENT_USER", HKEY_CURRENT_USER, below},
+      {"hkcu", HKEY_CURRENT_USER, below},
+      {"Hkey_Local_Machine", HKEY_LOCAL_MACHINE, below},
+      {"HKLM", HKEY_LOCAL_MACHINE, below},
+      {"hkey_classes_root", HKEY_CLASSES_ROOT, "FenwarelTest.RootNames"},
+      {"HKCR", HKEY_CLASSES_ROOT, "FenwarelTest.RootNames"},
+      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG, below},
+      {"hkcc", HKEY_CURRENT_CONFIG, below},
+      {"hkey_users", HKEY_USERS, ".DEFAULT\\" + below},
+      {"HKUS", HKEY_USERS, ".DEFAULT\\" + below},
+  };
+  for (const auto& root : roots) {
+    const std::string text = std::string("through ") + root.name;
+    {
+      Registry reg;
+      reg.RootKeyName(root.name);
+      EXPECT_EQ(reg.RootKeyName(), root.name);
+      ASSERT_EQ(reg.CreateKey(root.path), kTrue) << root.name;
+      reg.QueryName = "Written";
+      reg.QueryValue(TaggedValue{text});
+    }
+    EXPECT_EQ(RawGet(root.root, root.path, "Written"),
+              (StoredValue{REG_SZ, BytesOf(std::string(text.c_str(), text.size() + 1))}))
+        << root.name;
+    DeleteSubtree(root.root, root.path);
   }
-  // The short name selects its own root, not only its echo.
-  const std::string classes = "FenwarelTest.ClassesRoot";
-  DeleteSubtree(HKEY_CLASSES_ROOT, classes);
-  {
-    Registry reg;
-    reg.RootKeyName("HKCR");
-    ASSERT_EQ(reg.CreateKey(classes), kTrue);
-  }
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, classes));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, classes));
-  DeleteSubtree(HKEY_CLASSES_ROOT, classes);
+  // Windows 9x's dynamic data root is only a name on NT: it is kept.
+  Registry reg;
+  reg.RootKeyName("hkdd");
+  EXPECT_EQ(reg.RootKeyName(), "hkdd");
 }
 
 TEST_F(RegistryTest, UnknownRootNamesChangeNothing) {

@@ -5,9 +5,11 @@
 
 #include "registry/registry.h"
 #include "scratch_key.h"
+#include "tree_invariants.h"
 
 namespace {
 
+using registry::kFalse;
 using registry::kTrue;
 using registry::Registry;
 using testing_support::BytesOf;
@@ -53,7 +55,8 @@ class RegistryTree : public testing_support::ScratchTest {
 TEST_F(RegistryTree, CopyKeepsNamesTypesAndDataOfTheFourTypes) {
   BuildSource();
   Registry reg;
-  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "hkcu", Path("dst")), kTrue);
+  // Skipped and cut values are copied as the copy defines them, but not exactly: kFalse.
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "hkcu", Path("dst")), kFalse);
   const std::vector<std::pair<std::string, StoredValue>> expected = {
       {"Text", {REG_SZ, BytesOf(std::string("abc\0", 5))}},  // one more zero, still "abc"
       {"Bare", {REG_SZ, BytesOf(std::string("xyz", 4))}},
@@ -254,7 +257,7 @@ TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
   BuildSource();
   Registry reg;
   reg.RootKeyName("HKLM");
-  reg.DeleteTree("hkcu", Path("SRC"));
+  EXPECT_EQ(reg.DeleteTree("hkcu", Path("SRC")), kTrue);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src")));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path()));
   EXPECT_EQ(reg.RootKeyName(), "HKLM");
@@ -265,10 +268,44 @@ TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
 TEST_F(RegistryTree, DeleteTreeOfNothingOrOfAWholeRootDoesNothing) {
   BuildSource();
   Registry reg;
-  reg.DeleteTree("HKCU", Path("missing"));
-  reg.DeleteTree("HKCU", "");
-  reg.DeleteTree("nonsense", "");
+  EXPECT_EQ(reg.DeleteTree("HKCU", Path("missing")), kFalse);
+  EXPECT_EQ(reg.DeleteTree("HKCU", ""), kFalse);
+  EXPECT_EQ(reg.DeleteTree("nonsense", ""), kFalse);
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src\\one\\two")));
+}
+
+// A volatile key refuses every child that is not, on Windows as in the
+// substitute: a target key the copy cannot make. Its subkeys then go
+// below the target's whole path, and nothing outside the target changes.
+TEST_F(RegistryTree, ATargetThatRefusesItsChildrenLeavesTheRestOfTheRegistryAlone) {
+  const std::string elsewhere = "FenwarelTreeElsewhere";
+  const std::vector<std::pair<HKEY, std::string>> roots = {{HKEY_CURRENT_USER, "HKCU"},
+                                                           {HKEY_LOCAL_MACHINE, "HKLM"}};
+  for (testing_support::Shape shape : testing_support::TreeShapes(Path(), elsewhere, false)) {
+    const std::string target = testing_support::Place("HKCU", shape.target);
+    const bool targetHasSubkeys = std::any_of(shape.keys.begin(), shape.keys.end(), [&](auto& key) {
+      return testing_support::Place("HKCU", key.path).starts_with(target + "\\");
+    });
+    if (!targetHasSubkeys) {
+      shape.keys.push_back({shape.target, {}, true});
+    }
+    ASSERT_NO_FATAL_FAILURE(testing_support::Build(shape));
+    const testing_support::Picture before = testing_support::PictureOf(roots);
+    Registry reg;
+    const registry::Boolean copied = reg.CopyTree("HKCU", shape.source, "HKCU", shape.target);
+    const testing_support::Picture after = testing_support::PictureOf(roots);
+    EXPECT_TRUE(targetHasSubkeys || copied == kFalse) << shape.name << ": subkeys were refused";
+    testing_support::CheckCopy(
+        before, after,
+        testing_support::ExpectedCopy(before, testing_support::Place("HKCU", shape.source), target),
+        target, copied, shape.name);
+    const registry::Boolean deleted = reg.DeleteTree("HKCU", shape.source);
+    testing_support::CheckDelete(after, testing_support::PictureOf(roots),
+                                 testing_support::Place("HKCU", shape.source), deleted,
+                                 shape.name + " delete");
+    DeleteSubtree(HKEY_CURRENT_USER, Path());
+    DeleteSubtree(HKEY_CURRENT_USER, elsewhere);
+  }
 }
 
 }  // namespace

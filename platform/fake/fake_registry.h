@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32_api.h"
 
@@ -23,11 +25,27 @@ enum class RegistryOperation { Open, Create, Delete, SetValue };
 void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
                     std::optional<std::string_view> valueName = std::nullopt);
 
+// The whole content of every root, to be put back many times over: a test
+// that makes a large tree once. Restoring also forgets open handles.
+class SavedRegistry;
+std::shared_ptr<const SavedRegistry> SaveRegistry();
+void RestoreRegistry(const SavedRegistry& saved);
+
 // Handles handed out by open or create and not yet closed.
 std::size_t OpenKeyCount();
 
 // Registry calls made since the last reset: each would be one request to the
 // store on Windows.
 std::size_t RegistryCallCount();
+
+// The name of each of those calls, in order ("RegOpenKeyA").
+std::vector<std::string_view> RegistryCallLog();
+
+// The `nth` registry call from now (1 the next) fails with `error` and does
+// nothing else; 0 disarms. Closing a key never fails.
+void FailRegistryCall(std::size_t nth, LSTATUS error);
+
+// True while a registry call is at work: what it allocates is the store's.
+bool InsideRegistryCall();
 
 }  // namespace platform::fake

@@ -41,7 +41,18 @@ std::string Folded(std::string_view text) {
   return folded;
 }
 
-bool SameName(std::string_view a, std::string_view b) { return Folded(a) == Folded(b); }
+// Compared letter by letter, without a folded copy: a key may have
+// thousands of subkeys, each looked up by name.
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool FoldedLess(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(Lower(x)) < static_cast<unsigned char>(Lower(y));
+  });
+}
 
 struct Value {
   std::string name;
@@ -56,11 +67,17 @@ struct Key {
   std::vector<std::shared_ptr<Key>> children;  // sorted by folded name
   std::vector<Value> values;                   // in order of creation
   bool deleted = false;
+  bool isVolatile = false;  // gone at the next start; holds volatile subkeys only
 
+  // Children stay sorted by folded name: a key may have thousands.
+  [[nodiscard]] auto Place(std::string_view childName) const {
+    return std::lower_bound(
+        children.begin(), children.end(), childName,
+        [](const auto& child, std::string_view name) { return FoldedLess(child->name, name); });
+  }
   std::shared_ptr<Key> Child(std::string_view childName) const {
-    auto it = std::find_if(children.begin(), children.end(),
-                           [&](const auto& child) { return SameName(child->name, childName); });
-    return it == children.end() ? nullptr : *it;
+    auto it = Place(childName);
+    return it == children.end() || !SameName((*it)->name, childName) ? nullptr : *it;
   }
   Value* FindValue(std::string_view valueName) {
     auto it = std::find_if(values.begin(), values.end(),
@@ -95,6 +112,9 @@ struct Store {
   std::vector<Refusal> refusals;
   std::uintptr_t nextHandle = 0x1000;
   std::size_t calls = 0;
+  std::vector<const char*> log;  // the name of each call counted
+  std::size_t failAt = 0;        // the call, counted from the arming, that is to fail
+  LSTATUS failure = ERROR_SUCCESS;
   int depth = 0;  // calls in progress: one call may make others
 
   Store() { Reset(); }
@@ -104,6 +124,8 @@ struct Store {
     handles.clear();
     refusals.clear();
     calls = 0;
+    log.clear();
+    failAt = 0;
     for (std::uintptr_t id :
          {0x80000000U, 0x80000001U, 0x80000002U, 0x80000003U, 0x80000005U, 0x80000006U}) {
       auto root = std::make_shared<Key>();
@@ -145,17 +167,27 @@ Store& TheStore() {
 }
 
 // Every call of the registry's interface counts once, however it ends; the
-// calls it makes of the others to do its work do not count.
+// calls it makes of the others to do its work do not count. The call armed
+// to fail does nothing but return its error.
 class Call {
  public:
-  Call() {
-    if (TheStore().depth++ == 0) {
-      ++TheStore().calls;
+  explicit Call(const char* name) {
+    Store& store = TheStore();
+    if (store.depth++ == 0) {
+      ++store.calls;
+      store.log.push_back(name);
+      if (store.failAt != 0 && --store.failAt == 0) {
+        injected_ = store.failure;
+      }
     }
   }
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
   ~Call() { --TheStore().depth; }
+  [[nodiscard]] LSTATUS Injected() const { return injected_; }
+
+ private:
+  LSTATUS injected_ = ERROR_SUCCESS;
 };
 
 // Splits a relative path into key names. A leading backslash is refused as
@@ -178,8 +210,10 @@ bool SplitPath(std::string_view path, std::vector<std::string>& names) {
 
 using platform::fake::RegistryOperation;
 
+// Creates what is missing when `create`, volatile or not as `isVolatile`
+// says; a volatile key refuses a child that is not.
 LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create,
-                     bool* created = nullptr) {
+                     bool* created = nullptr, bool isVolatile = false) {
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -190,6 +224,11 @@ LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create
   std::shared_ptr<Key> key = store.Resolve(parentHandle);
   if (!key) {
     return ERROR_INVALID_HANDLE;
+  }
+  // Wine's ANSI calls widen a path into a buffer of 261 characters: a
+  // longer one is refused, though each name may have 255.
+  if (subKey != nullptr && std::strlen(subKey) > 260) {
+    return ERROR_MORE_DATA;
   }
   std::vector<std::string> names;
   if (!SplitPath(subKey == nullptr ? "" : subKey, names)) {
@@ -204,16 +243,18 @@ LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create
       if (!create) {
         return ERROR_FILE_NOT_FOUND;
       }
+      if (key->isVolatile && !isVolatile) {
+        return ERROR_CHILD_MUST_BE_VOLATILE;
+      }
       child = std::make_shared<Key>();
+      child->isVolatile = isVolatile;
       child->name = name;
       child->root = key->root;
       child->parent = key.get();
       if (store.Refused(RegistryOperation::Create, *child)) {
         return ERROR_ACCESS_DENIED;
       }
-      auto at = std::find_if(key->children.begin(), key->children.end(),
-                             [&](const auto& c) { return Folded(c->name) > Folded(name); });
-      key->children.insert(at, child);
+      key->children.insert(key->Place(name), child);
       if (created != nullptr) {
         *created = true;
       }
@@ -234,6 +275,20 @@ LSTATUS Live(HKEY handle, std::shared_ptr<Key>& key) {
     return ERROR_INVALID_HANDLE;
   }
   return key->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+std::shared_ptr<Key> Clone(const Key& key, Key* parent) {
+  auto copy = std::make_shared<Key>();
+  copy->name = key.name;
+  copy->root = key.root;
+  copy->parent = parent;
+  copy->values = key.values;
+  copy->isVolatile = key.isVolatile;
+  copy->children.reserve(key.children.size());
+  for (const auto& child : key.children) {
+    copy->children.push_back(Clone(*child, copy.get()));
+  }
+  return copy;
 }
 
 void Erase(Key& key) {
@@ -285,14 +340,50 @@ void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view pat
               valueName ? std::optional<std::string>(*valueName) : std::nullopt});
 }
 
+class SavedRegistry {
+ public:
+  std::map<std::uintptr_t, std::shared_ptr<Key>> roots;
+};
+
+std::shared_ptr<const SavedRegistry> SaveRegistry() {
+  auto saved = std::make_shared<SavedRegistry>();
+  for (const auto& [id, root] : TheStore().roots) {
+    saved->roots[id] = Clone(*root, nullptr);
+  }
+  return saved;
+}
+
+void RestoreRegistry(const SavedRegistry& saved) {
+  Store& store = TheStore();
+  store.handles.clear();
+  for (const auto& [id, root] : saved.roots) {
+    store.roots[id] = Clone(*root, nullptr);
+  }
+}
+
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
 
 std::size_t RegistryCallCount() { return TheStore().calls; }
 
+std::vector<std::string_view> RegistryCallLog() {
+  const auto& log = TheStore().log;
+  return {log.begin(), log.end()};
+}
+
+void FailRegistryCall(std::size_t nth, LSTATUS error) {
+  TheStore().failAt = nth;
+  TheStore().failure = error;
+}
+
+bool InsideRegistryCall() { return TheStore().depth > 0; }
+
 }  // namespace platform::fake
 
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  const Call call;
+  const Call call("RegOpenKeyA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -305,18 +396,26 @@ LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
 }
 
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  const Call call;
+  const Call call("RegCreateKeyA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   return OpenOrCreate(key, subKey, result, true);
 }
 
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD options,
                         REGSAM /*access*/, void* /*security*/, PHKEY result, LPDWORD disposition) {
-  const Call call;
-  if (reserved != 0 || subKey == nullptr || options != 0) {
+  const Call call("RegCreateKeyExA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
+  if (reserved != 0 || subKey == nullptr ||
+      (options != REG_OPTION_NON_VOLATILE && options != REG_OPTION_VOLATILE)) {
     return ERROR_INVALID_PARAMETER;
   }
   bool created = false;
-  LSTATUS status = OpenOrCreate(key, subKey, result, true, &created);
+  LSTATUS status =
+      OpenOrCreate(key, subKey, result, true, &created, options == REG_OPTION_VOLATILE);
   if (status == ERROR_SUCCESS && disposition != nullptr) {
     *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
@@ -327,7 +426,10 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD re
                          LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-  const Call call;
+  const Call call("RegQueryInfoKeyA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (reserved != nullptr || (keyClass != nullptr && classSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -373,7 +475,8 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD re
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-  const Call call;
+  const Call call("RegCloseKey");
+  // Closing a key that is open does not fail: no error is injected here.
   Store& store = TheStore();
   if (store.roots.contains(Store::Id(key))) {
     return ERROR_SUCCESS;
@@ -382,7 +485,10 @@ LSTATUS RegCloseKey(HKEY key) {
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  const Call call;
+  const Call call("RegDeleteKeyA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (subKey == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -409,7 +515,10 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  const Call call;
+  const Call call("RegDeleteValueA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   std::shared_ptr<Key> open;
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
@@ -429,7 +538,10 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
-  const Call call;
+  const Call call("RegQueryValueExA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -448,7 +560,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
 }
 
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
-  const Call call;
+  const Call call("RegQueryValueA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   HKEY open = key;
   if (subKey != nullptr && *subKey != '\0') {
     if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
@@ -475,7 +590,10 @@ LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
-  const Call call;
+  const Call call("RegSetValueExA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (reserved != 0 || (data == nullptr && dataSize != 0)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -499,7 +617,10 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
 }
 
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
-  const Call call;
+  const Call call("RegSetValueA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (type != REG_SZ || data == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -519,7 +640,10 @@ LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*d
 }
 
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
-  const Call call;
+  const Call call("RegEnumKeyA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   std::shared_ptr<Key> open;
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
@@ -537,7 +661,10 @@ LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  const Call call;
+  const Call call("RegEnumValueA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
   if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
       (data != nullptr && dataSize == nullptr)) {
     return ERROR_INVALID_PARAMETER;
