@@ -163,6 +163,17 @@ inline HWND FocusOf(HWND window) {
   return info.hwndFocus;
 }
 
+// Waits until control `id` of `dialog` has the focus and the dialog has
+// handled the move: the focus is there before the controls hear of it, and a
+// message the dialog answers comes after they have.
+inline bool FocusReaches(HWND dialog, int id) {
+  if (!WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, id); }, 3s)) {
+    return false;
+  }
+  SendMessageA(dialog, WM_NULL, 0, 0);
+  return true;
+}
+
 inline bool Checked(HWND dialog, int id) {
   return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
