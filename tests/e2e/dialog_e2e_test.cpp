@@ -3,7 +3,10 @@
 // the service received are checked.
 #include "driver.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -398,7 +401,7 @@ TEST_F(FenwarelE2e, EnterPressesTheFocusedButtonAndNothingElse) {
     ASSERT_NE(dialog, nullptr);
     e2e::Click(dialog, kHibernate);
     e2e::Press(VK_TAB);
-    ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kCancel); }, 3s));
+    ASSERT_TRUE(e2e::FocusReaches(dialog, kCancel));
     EXPECT_EQ(styleOf(dialog, kCancel), DWORD{BS_DEFPUSHBUTTON});
     EXPECT_EQ(styleOf(dialog, kOk), DWORD{BS_PUSHBUTTON});
     e2e::Press(VK_RETURN);
@@ -411,7 +414,7 @@ TEST_F(FenwarelE2e, EnterPressesTheFocusedButtonAndNothingElse) {
     ASSERT_NE(dialog, nullptr);
     e2e::Press(VK_TAB);
     e2e::Press(VK_TAB);
-    ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == GetDlgItem(dialog, kStandby); }, 3s));
+    ASSERT_TRUE(e2e::FocusReaches(dialog, kStandby));
     EXPECT_EQ(styleOf(dialog, kOk), DWORD{BS_PUSHBUTTON});
     e2e::Press(VK_RETURN);
     EXPECT_FALSE(program.Wait(500).has_value());
@@ -421,6 +424,151 @@ TEST_F(FenwarelE2e, EnterPressesTheFocusedButtonAndNothingElse) {
   }
   EXPECT_EQ(Sticky(), 128U);
   EXPECT_EQ(service_->Messages(), std::vector<Message>{kSettingsChanged});
+}
+
+// The push button that has the focus looks like the default one and
+// DM_GETDEFID names it; whichever way the focus leaves it, the look goes too.
+// Each step starts where the one before ended.
+TEST_F(FenwarelE2e, TheDefaultLookGoesWithTheFocus) {
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+  auto mouse = [&](int id, DWORD buttons) {
+    return [=] { e2e::Mouse(e2e::CentreOf(GetDlgItem(dialog, id)), buttons); };
+  };
+  const std::vector<std::tuple<const char*, std::function<void()>, int>> steps = {
+      {"Tab from OK", [] { e2e::Press(VK_TAB); }, kCancel},
+      {"Tab from Cancel", [] { e2e::Press(VK_TAB); }, kStandby},
+      {"Shift+Tab to Cancel", [] { e2e::Press(VK_TAB, true); }, kCancel},
+      {"Shift+Tab from Cancel", [] { e2e::Press(VK_TAB, true); }, kOk},
+      {"Shift+Tab from OK", [] { e2e::Press(VK_TAB, true); }, kHibernate},
+      {"Tab to OK", [] { e2e::Press(VK_TAB); }, kOk},
+      {"Tab to Cancel", [] { e2e::Press(VK_TAB); }, kCancel},
+      {"mouse pressed on a check box, from Cancel", mouse(kStandby, MOUSEEVENTF_LEFTDOWN),
+       kStandby},
+      {"mouse released there: OK takes the focus", mouse(kStandby, MOUSEEVENTF_LEFTUP), kOk},
+      {"mouse pressed on a check box, from OK", mouse(kHibernate, MOUSEEVENTF_LEFTDOWN),
+       kHibernate},
+      {"mouse released there", mouse(kHibernate, MOUSEEVENTF_LEFTUP), kOk},
+  };
+  auto expectDefaultIs = [&](int focused, const char* step) {
+    for (int button : {kOk, kCancel}) {
+      const auto style =
+          static_cast<DWORD>(GetWindowLongA(GetDlgItem(dialog, button), GWL_STYLE)) & BS_TYPEMASK;
+      EXPECT_EQ(style, static_cast<DWORD>(button == focused ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON))
+          << "button " << button << " after " << step;
+    }
+    const bool pushButton = focused == kOk || focused == kCancel;
+    EXPECT_EQ(SendMessageA(dialog, DM_GETDEFID, 0, 0),
+              pushButton ? MAKELRESULT(focused, DC_HASDEFID) : 0)
+        << "after " << step;
+  };
+  expectDefaultIs(kOk, "the start");
+  for (const auto& [step, act, focused] : steps) {
+    act();
+    ASSERT_TRUE(e2e::FocusReaches(dialog, focused)) << step;
+    expectDefaultIs(focused, step);
+  }
+  e2e::Press(VK_ESCAPE);
+  EXPECT_EQ(program.Wait(), 0U);
+  EXPECT_EQ(Sticky(), 192U);
+}
+
+// A window of another program, which the user switches to; on a thread of
+// its own, so that it answers while the test waits.
+class OtherWindow {
+ public:
+  OtherWindow() : thread_([this] { Run(); }) {
+    WaitFor([&] { return window_.load() != nullptr; });
+  }
+  OtherWindow(const OtherWindow&) = delete;
+  OtherWindow& operator=(const OtherWindow&) = delete;
+  ~OtherWindow() {
+    PostThreadMessageA(threadId_.load(), WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  [[nodiscard]] HWND Handle() const { return window_.load(); }
+
+ private:
+  void Run() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "FenwarelE2eOther";
+    RegisterClassA(&windowClass);
+    // In the top left corner, away from the dialog in the middle.
+    HWND window =
+        CreateWindowExA(0, "FenwarelE2eOther", "Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        0, 0, 200, 120, nullptr, nullptr, windowClass.hInstance, nullptr);
+    threadId_ = GetCurrentThreadId();
+    window_ = window;
+    MSG message{};
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+      DispatchMessageA(&message);
+    }
+    DestroyWindow(window);
+  }
+
+  std::atomic<HWND> window_{nullptr};
+  std::atomic<DWORD> threadId_{0};
+  std::thread thread_;
+};
+
+// Back in the dialog, the focus is where the user left it: on a check box
+// that is not the first control, so that a dialog that just starts over at
+// OK, or leaves the focus on itself, is seen.
+TEST_F(FenwarelE2e, TheFocusComesBackWhereItWas) {
+  OtherWindow other;  // before the dialog, which then opens in front of it
+  ASSERT_NE(other.Handle(), nullptr);
+  Process program(Exe(), "");
+  HWND dialog = DialogOf(program);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+  HWND hibernate = GetDlgItem(dialog, kHibernate);
+  for (int tab = 0; tab < 3; ++tab) {
+    e2e::Press(VK_TAB);
+  }
+  ASSERT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == hibernate; }, 3s));
+
+  const std::function<void()> toOther = [&] {
+    e2e::Mouse(e2e::CentreOf(other.Handle()), MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == other.Handle(); }));
+  };
+  const std::function<void()> minimize = [&] {
+    e2e::Mouse(e2e::MinimizeBoxOf(dialog), MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(WaitFor([&] { return IsIconic(dialog) != 0; }));
+  };
+  const std::function<void()> clickDialog = [&] {
+    POINT empty{8, 8};  // client area above the check boxes
+    ClientToScreen(dialog, &empty);
+    e2e::Mouse(empty, MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_LEFTUP);
+  };
+  const std::function<void()> restore = [&] {  // "Restore" of the window's menu
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_RESTORE, 0);
+  };
+  const std::function<void()> secondStart = [&] {
+    Process second(Exe(), "");
+    EXPECT_EQ(second.Wait(), 0U);
+  };
+  const std::vector<std::tuple<const char*, std::function<void()>, std::function<void()>>> ways = {
+      {"another window, then a click on the dialog", toOther, clickDialog},
+      {"minimized, then restored", minimize, restore},
+      {"another window, then a second start", toOther, secondStart},
+      {"minimized, then a second start", minimize, secondStart},
+  };
+  for (const auto& [way, leave, back] : ways) {
+    SCOPED_TRACE(way);
+    leave();
+    back();
+    EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog && IsIconic(dialog) == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return e2e::FocusOf(dialog) == hibernate; }, 3s))
+        << "the focus is on control " << GetDlgCtrlID(e2e::FocusOf(dialog))
+        << " (0: the dialog itself or none), not on " << kHibernate;
+  }
+  e2e::Press(VK_ESCAPE);
+  EXPECT_EQ(program.Wait(), 0U);
 }
 
 TEST_F(FenwarelE2e, AnInstanceWhoseMarkCannotBeOpenedStillCountsAsRunning) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -162,6 +163,17 @@ inline HWND FocusOf(HWND window) {
   return info.hwndFocus;
 }
 
+// Waits until control `id` of `dialog` has the focus and the dialog has
+// handled the move: the focus is there before the controls hear of it, and a
+// message the dialog answers comes after they have.
+inline bool FocusReaches(HWND dialog, int id) {
+  if (!WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, id); }, 3s)) {
+    return false;
+  }
+  SendMessageA(dialog, WM_NULL, 0, 0);
+  return true;
+}
+
 inline bool Checked(HWND dialog, int id) {
   return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -197,6 +209,76 @@ inline void Press(UINT key, bool shift = false) {
     add(VK_SHIFT, KEYEVENTF_KEYUP);
   }
   SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The mouse moved to `at` (screen pixels) with `buttons` (MOUSEEVENTF_LEFTDOWN,
+// MOUSEEVENTF_LEFTUP or both), through the system's input as a user moves it:
+// the window under it gets the click, whoever has the focus.
+inline void Mouse(POINT at, DWORD buttons) {
+  // Two presses near one spot within the double-click time make a double
+  // click for the window there, whatever was clicked elsewhere in between;
+  // a minimize box, for one, ignores it. A press meant as a click of its own
+  // waits that out.
+  using Clock = std::chrono::steady_clock;
+  static std::vector<std::pair<POINT, Clock::time_point>> presses;
+  if ((buttons & MOUSEEVENTF_LEFTDOWN) != 0) {
+    const auto doubleClick = std::chrono::milliseconds(GetDoubleClickTime()) + 50ms;
+    std::erase_if(presses,
+                  [&](const auto& press) { return press.second + doubleClick < Clock::now(); });
+    for (const auto& [point, time] : presses) {
+      if (std::abs(at.x - point.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+          std::abs(at.y - point.y) <= GetSystemMetrics(SM_CYDOUBLECLK)) {
+        std::this_thread::sleep_until(time + doubleClick);
+      }
+    }
+    presses.emplace_back(at, Clock::now());
+  }
+  // Absolute input is in 65536ths of the screen, rounded so that it maps back
+  // to the very pixel.
+  auto scaled = [](LONG pixel, int extent) { return (pixel * 65536L + extent - 1) / extent; };
+  std::vector<INPUT> inputs;
+  auto add = [&](DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = scaled(at.x, GetSystemMetrics(SM_CXSCREEN));
+    input.mi.dy = scaled(at.y, GetSystemMetrics(SM_CYSCREEN));
+    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | flags;
+    inputs.push_back(input);
+  };
+  add(0);
+  for (DWORD button : {DWORD{MOUSEEVENTF_LEFTDOWN}, DWORD{MOUSEEVENTF_LEFTUP}}) {
+    if ((buttons & button) != 0) {
+      add(button);
+    }
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+inline POINT CentreOf(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// Where the frame of `window` has its minimize box, as the window itself
+// tells hits on its frame apart; {-1, -1} when it has none.
+inline POINT MinimizeBoxOf(HWND window) {
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  POINT client{0, 0};
+  ClientToScreen(window, &client);
+  const LONG y = (frame.top + client.y) / 2;  // halfway down the caption bar
+  LONG left = -1;
+  LONG right = -1;
+  for (LONG x = frame.right - 1; x > frame.left; --x) {
+    if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTMINBUTTON) {
+      right = right < 0 ? x : right;
+      left = x;
+    } else if (right >= 0) {
+      break;
+    }
+  }
+  return right < 0 ? POINT{-1, -1} : POINT{(left + right) / 2, y};
 }
 
 // --- Layout and DPI ---------------------------------------------------------------
