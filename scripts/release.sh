@@ -44,8 +44,8 @@ dist="$(realpath -m -- "${FENWAREL_DIST:-$FENWAREL_ROOT/dist}")"
 if [ -e "$dist" ] || [ -L "$dist" ]; then
   [ -d "$dist" ] && [ ! -L "$dist" ] || fail "$dist is not a folder"
   if [ -n "$(ls -A -- "$dist")" ]; then
-    [ -f "$dist/SHA256SUMS" ] || fail "$dist holds files that no release made (no SHA256SUMS): move them, or set FENWAREL_DIST"
-    made=$(awk '{ sub(/^\*/, "", $2); print $2 }' "$dist/SHA256SUMS")
+    made=""
+    [ -f "$dist/SHA256SUMS" ] && made=$(awk '{ sub(/^\*/, "", $2); print $2 }' "$dist/SHA256SUMS")
     for entry in "$dist"/* "$dist"/.[!.]* "$dist"/..?*; do
       [ -e "$entry" ] || [ -L "$entry" ] || continue
       name="$(basename -- "$entry")"
