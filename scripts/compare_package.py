@@ -31,6 +31,7 @@ import tempfile
 import zlib
 
 SIGNATURE_STREAMS = {"DigitalSignature", "MsiDigitalSignatureEx"}
+SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
 MOST_LINES = 12  # per table, so that a rewritten table does not drown the rest
 
 
@@ -243,6 +244,16 @@ def differences(published, rebuilt):
     return found
 
 
+def carried_roots(signature, work):
+    """The system's roots and the certificates SIGNATURE carries, as one file."""
+    trust = os.path.join(work, "carried.pem")
+    with open(trust, "wb") as out:
+        out.write(run(["openssl", "pkcs7", "-in", signature, "-print_certs"]))
+        if os.path.isfile(SYSTEM_ROOTS):
+            out.write(open(SYSTEM_ROOTS, "rb").read())
+    return trust
+
+
 def check_signature(path, name, roots):
     """(problem or None, the signer's subject)."""
     command = ["osslsigncode", "verify", "-in", path]
@@ -313,24 +324,29 @@ def compare(path, build, original, pristine, roots, work):
 
     # Every byte, beyond the tables and streams read above: the unsigned
     # package is the rebuild's; a signed one is the rebuild's carrying its
-    # signature, which osslsigncode attaches only when it verifies.
-    whole = ""
+    # signature. osslsigncode attaches a signature only where it chains to a
+    # root it is given: ROOTS, else (for the bytes alone, not for trust) the
+    # system's roots and the certificates the signature carries.
+    whole = ", every byte"
     if not found:
         mine = open(path, "rb").read()
         if not published.signed:
             if mine != open(package, "rb").read():
                 found.append("the package's bytes beyond its tables and streams")
-            whole = ", every byte"
-        elif roots:
+        else:
             signature = os.path.join(work, "signature")
             attached = os.path.join(work, "attached.msi")
-            run(["osslsigncode", "extract-signature", "-in", path, "-out", signature])
-            done = subprocess.run(["osslsigncode", "attach-signature", "-sigin", signature, "-CAfile", roots,
-                                   "-TSA-CAfile", roots, "-in", package, "-out", attached],
+            run(["osslsigncode", "extract-signature", "-pem", "-in", path, "-out", signature])
+            trust = roots or carried_roots(signature, work)
+            done = subprocess.run(["osslsigncode", "attach-signature", "-sigin", signature, "-CAfile", trust,
+                                   "-TSA-CAfile", trust, "-in", package, "-out", attached],
                                   capture_output=True)
-            if done.returncode != 0 or open(attached, "rb").read() != mine:
+            if done.returncode == 0 and open(attached, "rb").read() == mine:
+                pass
+            elif roots or done.returncode == 0:
                 found.append("the package's bytes beyond its tables and streams")
-            whole = ", every byte"
+            else:
+                whole = " (not byte for byte: its signature chains to no root known here; give --ca)"
     counts = (f"{len(published.tables)} tables, {len(published.streams.keys() - SIGNATURE_STREAMS)} streams, "
               f"{len(published.files)} files{whole}")
     who = ", ".join(sorted(signers - {""})) or "an unreadable certificate"
@@ -353,6 +369,8 @@ def main():
     options = parser.parse_args()
     work = tempfile.mkdtemp()
     try:
+        if not os.environ.get("SOURCE_DATE_EPOCH"):
+            raise Failure("SOURCE_DATE_EPOCH (the commit's time) is not set: the packages made again need it")
         original = os.path.join(work, "rebuild.msi")
         shutil.copyfile(one_package(options.build), original)
         rebuilt = Package(original, os.path.join(work, "rebuild"))

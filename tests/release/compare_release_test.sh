@@ -2,10 +2,11 @@
 # compare-release.sh on a release made here, signed by a throwaway
 # certificate, and on copies of it changed as an attacker could: a custom
 # action's row, an added Orvisk.dll, one byte of a language file's code, the
-# icon's stream, the package signed again by another certificate; and on a
-# release of uncommitted changes, which release.sh names -dirty. The
-# untouched release must be the same, every byte; each other one must
-# differ, naming what. A build that fails leaves the earlier release alone.
+# icon's stream, bytes after its end, the package signed again by another
+# certificate; and on a release of uncommitted changes, which release.sh
+# names -dirty. The untouched release must be the same, every byte; each
+# other one must differ, naming what. A build that fails leaves the earlier
+# release alone.
 # (check-reproducible.sh compares an unsigned release the same way.)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
@@ -54,12 +55,13 @@ tamper row.msi row CustomAction "\`Target\` = '-u'" "\`Action\` = 'MarkInstalled
 tamper added.msi add-file Orvisk.dll
 tamper changed.msi change-file Fenwarel_DE.dll
 tamper stream.msi change-stream Icon.Fenwarel.ico
+tamper appended.msi append "a payload beyond the package's streams"
 osslsigncode remove-signature -in "$signed" -out "$work/unsigned-again.msi" >/dev/null
 osslsigncode sign -pkcs12 "$work/other/signer.p12" -readpass "$work/other/password" -h sha256 \
   -in "$work/unsigned-again.msi" -out "$work/other-signer.msi" >/dev/null
 
 status=0
-(cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" "$work"/{row,added,changed,stream,other-signer}.msi "$dirty") \
+(cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" "$work"/{row,added,changed,stream,appended,other-signer}.msi "$dirty") \
   >"$work/verdict" 2>&1 || status=$?
 commit="$(git -C "$repo" rev-parse HEAD)"
 check "the untouched signed release" \
@@ -71,17 +73,18 @@ check "an added file" "^DIFFERS: added.msi: cabinet cab1.cab: entry Orvisk.dll: 
 check "an added file" "^DIFFERS: added.msi: file Orvisk.dll: only in the published package"
 check "a changed file" "^DIFFERS: changed.msi: file Fenwarel_DE.dll: .* not the same"
 check "a changed stream" "^DIFFERS: stream.msi: stream Icon.Fenwarel.ico: .* not the same"
+check "bytes after the package" "^DIFFERS: appended.msi: the package's bytes beyond its tables and streams"
 check "another signer" "^DIFFERS: other-signer.msi: the package: its signature does not verify against"
 check "the -dirty release" "^DIFFERS: Fenwarel-1.0.0-dirty.msi: table _SummaryInformation, row 3: published '3.*ZELMOOR Hotkey 1.0.0-dirty'"
-for name in row added changed stream other-signer; do
+for name in row added changed stream appended other-signer; do
   check "$name" "^== $name.msi: DIFFERS from the build of commit $commit"
 done
-if [ "$status" != 6 ]; then
-  echo "FAILED: compare-release.sh exited with $status, not 6 (the packages that differ)"
+if [ "$status" != 7 ]; then
+  echo "FAILED: compare-release.sh exited with $status, not 7 (the packages that differ)"
   failed=1
 fi
 if [ "$failed" = 0 ]; then
-  echo "compare-release.sh: the signed release the same, every byte; 6 changed packages each differ"
+  echo "compare-release.sh: the signed release the same, every byte; 7 changed packages each differ"
 else
   cat "$work/verdict"
 fi

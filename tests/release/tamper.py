@@ -7,6 +7,7 @@ is written anew, stored uncompressed.
     tamper.py PACKAGE OUT add-file NAME           NAME added, a copy of Fenwarel_DE.dll
     tamper.py PACKAGE OUT change-file NAME        one byte of NAME's code changed
     tamper.py PACKAGE OUT change-stream NAME      one byte of the stream NAME changed
+    tamper.py PACKAGE OUT append TEXT             TEXT after the package's last byte
 """
 
 import os
@@ -56,6 +57,9 @@ def main():
     if what == "row":
         table, assignment, condition = arguments
         subprocess.run(["msibuild", out, "-q", f"UPDATE `{table}` SET {assignment} WHERE {condition}"], check=True)
+    elif what == "append":
+        with open(out, "ab") as file:
+            file.write(arguments[0].encode())
     elif what == "change-stream":
         data = bytearray(stream(out, arguments[0]))
         data[len(data) // 2] ^= 0xFF
