@@ -230,10 +230,9 @@ def differences(published, rebuilt):
                      f"rebuilt {rebuilt_listed[name]}"
                      for name in sorted(listed.keys() & rebuilt_listed.keys())
                      if listed[name] != rebuilt_listed[name])
-        order = [entry[0] for entry in published.cabinets[cabinet]]
-        if sorted(order) == sorted(entry[0] for entry in rebuilt.cabinets[cabinet]) and \
-                order != [entry[0] for entry in rebuilt.cabinets[cabinet]]:
-            found.append(f"cabinet {cabinet}: its files stand in another order")
+        if listed == rebuilt_listed and [entry[:5] for entry in published.cabinets[cabinet]] != \
+                [entry[:5] for entry in rebuilt.cabinets[cabinet]]:
+            found.append(f"cabinet {cabinet}: its files stand in another order, or a name repeats")
 
     sides(published.files.keys() - rebuilt.files.keys(), rebuilt.files.keys() - published.files.keys(),
           "file")
@@ -284,7 +283,10 @@ def one_package(build):
 def compare(path, build, original, pristine, roots, work):
     """What differs between the published package PATH and the rebuild,
     and a description of its signatures."""
-    published = Package(path, os.path.join(work, "published"))
+    try:
+        published = Package(path, os.path.join(work, "published"))
+    except (Failure, ValueError, IndexError, struct.error, zlib.error) as error:
+        return [f"cannot be read as a package: {error}"], "", ""
     # The rebuild's files, each with the published file's signature.
     expected = {name: with_signature(content, published.files.get(name, b""))
                 for name, content in pristine.items()}
@@ -313,7 +315,7 @@ def compare(path, build, original, pristine, roots, work):
     elif roots:
         found.append("the package is not signed")
     for name, content in signed:
-        copy = os.path.join(work, name)
+        copy = os.path.join(work, "signed-file")  # never a path the package names
         open(copy, "wb").write(content)
         problem, subject = check_signature(copy, f"file {name}", roots)
         found += [problem] if problem else []
@@ -392,7 +394,7 @@ def main():
             else:
                 print(f"== {name}: the same as the build of commit {options.commit}: {counts}; {signatures}.")
         return min(differing, 100)
-    except Failure as failure:
+    except (Failure, OSError) as failure:
         print(f"compare-release: {failure}", file=sys.stderr)
         return 125
     finally:
