@@ -22,6 +22,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$FENWAREL_ROOT/scripts/release-common.sh"
+dist="$(realpath -m -- "${FENWAREL_DIST:-$FENWAREL_ROOT/dist}")"
 cd "$FENWAREL_ROOT"
 
 fail() {
@@ -40,7 +41,6 @@ fi
 
 # Only what an earlier release made may be replaced: SHA256SUMS and the
 # packages it lists, unchanged.
-dist="$(realpath -m -- "${FENWAREL_DIST:-$FENWAREL_ROOT/dist}")"
 if [ -e "$dist" ] || [ -L "$dist" ]; then
   [ -d "$dist" ] && [ ! -L "$dist" ] || fail "$dist is not a folder"
   if [ -n "$(ls -A -- "$dist")" ]; then
