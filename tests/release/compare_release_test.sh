@@ -24,7 +24,9 @@ check() {
     failed=1
   fi
 }
-release() { (cd "$repo" && env "$@" bash scripts/release.sh) >"$work/release.log" 2>&1 || { cat "$work/release.log"; exit 1; }; }
+release() {
+  (cd "$repo" && env "$@" bash scripts/release.sh) >"$work/release.log" 2>&1 || { cat "$work/release.log"; exit 1; }
+}
 
 bash "$FENWAREL_ROOT/tests/signing/throwaway_ca.sh" "$work/key"
 bash "$FENWAREL_ROOT/tests/signing/throwaway_ca.sh" "$work/other"
@@ -61,8 +63,8 @@ osslsigncode sign -pkcs12 "$work/other/signer.p12" -readpass "$work/other/passwo
   -in "$work/unsigned-again.msi" -out "$work/other-signer.msi" >/dev/null
 
 status=0
-(cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" "$work"/{row,added,changed,stream,appended,other-signer}.msi "$dirty") \
-  >"$work/verdict" 2>&1 || status=$?
+(cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" \
+  "$work"/{row,added,changed,stream,appended,other-signer}.msi "$dirty") >"$work/verdict" 2>&1 || status=$?
 commit="$(git -C "$repo" rev-parse HEAD)"
 check "the untouched signed release" \
   "^== Fenwarel-1.0.0.msi: the same as the build of commit $commit: .* 20 files, every byte; signed by .*Zelmoor Test Signing.*, verified against"
