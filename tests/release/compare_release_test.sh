@@ -9,14 +9,7 @@
 # release alone.
 # (check-reproducible.sh compares an unsigned release the same way.)
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
-source "$FENWAREL_ROOT/scripts/release-common.sh"
-source "$FENWAREL_ROOT/tests/release/scratch.sh"
-fenwarel_forget_release_settings
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-repo="$work/repo"
-fenwarel_scratch_repo "$repo"
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 failed=0
 check() {
   if ! grep -q -- "$2" "$work/verdict"; then

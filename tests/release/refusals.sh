@@ -6,14 +6,7 @@
 # release without its package, or with a file it does not compare, or a
 # release.sh that failed, whatever FENWAREL_DIST says.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
-source "$FENWAREL_ROOT/scripts/release-common.sh"
-source "$FENWAREL_ROOT/tests/release/scratch.sh"
-fenwarel_forget_release_settings
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-repo="$work/repo"
-fenwarel_scratch_repo "$repo"
+source "$(dirname "${BASH_SOURCE[0]}")/scratch.sh"
 mkdir "$work/notes"
 echo "keep me" >"$work/notes/notes.txt"
 failed=0
