@@ -144,11 +144,13 @@ def pe_layout(data):
     if data[:2] != b"MZ" or len(data) < 64:
         return None
     header = struct.unpack_from("<I", data, 60)[0]
-    if data[header:header + 4] != b"PE\0\0":
-        return None
     optional = header + 24
+    if data[header:header + 4] != b"PE\0\0" or len(data) < optional + 2:
+        return None
     magic = struct.unpack_from("<H", data, optional)[0]
     directories = optional + (96 if magic == 0x10B else 112)
+    if len(data) < directories + 5 * 8:
+        return None
     return optional + 64, directories + 4 * 8
 
 
@@ -401,7 +403,7 @@ def main():
             else:
                 print(f"== {name}: the same as the build of commit {options.commit}: {counts}; {signatures}.")
         return min(differing, 100)
-    except (Failure, OSError) as failure:
+    except Exception as failure:  # noqa: BLE001 -- one line, never a traceback
         print(f"compare-release: {failure}", file=sys.stderr)
         return 125
     finally:
