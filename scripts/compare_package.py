@@ -107,7 +107,8 @@ class Package:
 
     def __init__(self, path, work):
         os.makedirs(work)
-        run(["msidump", "-t", "-s", "-d", work, path])
+        # msidump writes the Icon and Binary tables' data under the current folder.
+        run(["msidump", "-t", "-s", "-d", work, os.path.abspath(path)], cwd=work)
         self.tables = {}
         for idt in glob.glob(os.path.join(work, "*.idt")):
             lines = open(idt, "rb").read().decode("utf-8", errors="replace").split("\r\n")

@@ -59,6 +59,11 @@ status=0
 (cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" \
   "$work"/{row,added,changed,stream,appended,other-signer}.msi "$dirty") >"$work/verdict" 2>&1 || status=$?
 commit="$(git -C "$repo" rev-parse HEAD)"
+if [ -n "$(git -C "$repo" status --porcelain)" ]; then
+  echo "FAILED: compare-release.sh wrote into the work tree it ran in:"
+  git -C "$repo" status --porcelain
+  failed=1
+fi
 check "the untouched signed release" \
   "^== Fenwarel-1.0.0.msi: the same as the build of commit $commit: .* 20 files, every byte; signed by .*Zelmoor Test Signing.*, verified against"
 check "a custom action's row" "^DIFFERS: row.msi: table CustomAction, row MarkInstalled: published 'MarkInstalled.*-u"
