@@ -60,9 +60,14 @@ def sign(path, description):
     if os.environ.get("FENWAREL_SIGN_TIMESTAMP"):
         command[2:2] = ["-ts", os.environ["FENWAREL_SIGN_TIMESTAMP"]]
     try:
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                              errors="replace")
     finally:
         os.unlink(secret.name)
+    if done.returncode != 0:
+        # osslsigncode's own reason is its last line; one line, no traceback.
+        reason = (done.stderr.strip().splitlines() or ["no message"])[-1]
+        sys.exit(f"package.py: osslsigncode could not sign {os.path.basename(path)}: {reason}")
     os.replace(signed, path)
     return True
 

@@ -1,47 +1,57 @@
 #!/usr/bin/env bash
-# Checks that a published package holds what the source builds: rebuilds
-# the release of the checked-out commit (unsigned, in folders of its own, so
-# that dist/ is left alone), takes Fenwarel.exe and the language files out of
-# PACKAGE, removes their signatures and compares them with the rebuild's,
-# byte for byte. Signing pads a file to a multiple of 8 bytes and gives it a
-# checksum, which removing the signature keeps; so the rebuild's files go
-# through the same signing, with a throwaway certificate, and removal.
-# Check out the release's commit first.
-# Usage: compare-release.sh PATH/TO/Fenwarel-<version>.msi
+# Checks that published packages hold exactly what a commit builds: rebuilds
+# the release of COMMIT from `git archive` of it (never from the work tree),
+# unsigned, in a temporary folder, and compares each PACKAGE with it: every
+# table row by row, every stream, each cabinet's list of files and every
+# file's bytes, and an unsigned package (or, with --ca, a signed one) byte
+# for byte as a whole. A signed file is compared with the rebuild's file
+# carrying the published signature; each signature must match its content,
+# and with --ca ROOTS.pem (PEM certificates to trust, a timestamp server's
+# root too) chain to one of them; with --ca, anything unsigned differs.
+# Prints what differs, by table and row, stream or file, and a verdict per
+# package. Exit status: the number of packages that differ (0: all the
+# same), 125 when it could not compare.
+# Usage: compare-release.sh [--ca ROOTS.pem] COMMIT PACKAGE...
 set -euo pipefail
-package="$(realpath "$1")"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$FENWAREL_ROOT/scripts/release-common.sh"
+
+fail() {
+  echo "compare-release: $*" >&2
+  exit 125
+}
+usage="usage: compare-release.sh [--ca ROOTS.pem] COMMIT PACKAGE..."
+ca=()
+if [ "${1:-}" = --ca ]; then
+  [ $# -ge 2 ] && [ -r "$2" ] || fail "--ca needs a readable file of certificates; $usage"
+  ca=(--ca "$(realpath -- "$2")")
+  shift 2
+fi
+[ $# -ge 2 ] || fail "$usage"
+name="$1"
+shift
+packages=()
+for package in "$@"; do
+  [ -f "$package" ] && [ -r "$package" ] || fail "cannot read the package $package"
+  packages+=("$(realpath -- "$package")")
+done
 cd "$FENWAREL_ROOT"
+commit="$(git rev-parse --verify --quiet "$name^{commit}")" || fail "$name is no commit of this repository"
+
+fenwarel_install_deps
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-
-env -u FENWAREL_SIGN_PKCS12 FENWAREL_RELEASE_BUILD="$work/build" FENWAREL_DIST="$work/dist" \
-  bash scripts/release.sh >"$work/release.log" 2>&1 || { tail -20 "$work/release.log"; exit 1; }
-bash tests/signing/throwaway_ca.sh "$work/key"
-mkdir "$work/published"
-(cd "$work/published" && msiextract "$package" >/dev/null)
-
-differ=0
-compared=0
-while read -r file; do
-  name="$(basename "$file")"
-  rm -f "$work/unsigned" "$work/rebuilt-signed" "$work/rebuilt"  # osslsigncode writes only new files
-  osslsigncode remove-signature -in "$file" -out "$work/unsigned" >/dev/null 2>&1 ||
-    cp "$file" "$work/unsigned"  # it was not signed
-  osslsigncode sign -pkcs12 "$work/key/signer.p12" -readpass "$work/key/password" -h sha256 \
-    -in "$work/build/bin/$name" -out "$work/rebuilt-signed" >/dev/null
-  osslsigncode remove-signature -in "$work/rebuilt-signed" -out "$work/rebuilt" >/dev/null
-  if cmp -s "$work/unsigned" "$work/rebuilt"; then
-    compared=$((compared + 1))
-  else
-    echo "DIFFERS: $name"
-    differ=1
-  fi
-done < <(find "$work/published" -type f \( -name 'Fenwarel.exe' -o -name 'Fenwarel_*.dll' \))
-if [ "$compared" -eq 0 ] && [ "$differ" -eq 0 ]; then
-  echo "No program files found in $package"
-  exit 1
-fi
-[ "$differ" = 0 ] && echo "The same: $compared files of $(basename "$package"), signatures aside," \
-  "as built from commit $(git rev-parse --short HEAD)."
-exit "$differ"
+# A folder name with spaces: no build path may show in what it builds.
+source="$work/source of ${commit:0:12}"
+mkdir -p "$source"
+git archive "$commit" | tar -x -C "$source"
+fenwarel_forget_release_settings
+SOURCE_DATE_EPOCH="$(git log -1 --format=%ct "$commit")"
+export SOURCE_DATE_EPOCH
+echo "Rebuilding commit $commit (unsigned) from git archive"
+fenwarel_build_release "$source" "$work/build" >"$work/build.log" 2>&1 ||
+  { tail -20 "$work/build.log"; fail "the rebuild of $commit failed"; }
+status=0
+python3 "$FENWAREL_ROOT/scripts/compare_package.py" --build "$work/build" --commit "$commit" "${ca[@]}" \
+  "${packages[@]}" || status=$?
+exit "$status"

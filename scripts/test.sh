@@ -48,8 +48,10 @@ for tier in $tiers; do
   passed+=("$preset ($tier Wine)")
 done
 
-echo "== Release: two builds of this commit, byte for byte"
+echo "== Release tools: their refusals; this commit's release rebuilt and compared, unsigned and signed"
+bash tests/release/refusals.sh
 bash scripts/check-reproducible.sh
+bash tests/release/compare_release_test.sh
 
 echo "== Passed: format, native, lint, the 32-bit program's static checks, the reproducible release,"
 echo "   and the Windows tests of ${passed[*]}"
