@@ -19,6 +19,8 @@ trap fenwarel_cleanup EXIT
 export FENWAREL_PREFIX_WIN32="$FENWAREL_ROOT/build/wineprefix-demo"
 export FENWAREL_PREFIX_WIN64="$FENWAREL_ROOT/build/wineprefix-demo-x64"
 
+# A root shell in a container often has no LANG: English then.
+export LANG="${LANG:-en_US.UTF-8}"
 # Wine takes the language from LANG but its ANSI code page from LC_ALL, and
 # a prefix made in another language keeps that one unless both are set.
 if [ -n "${LANG:-}" ] && [ -z "${LC_ALL:-}" ]; then
