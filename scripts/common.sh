@@ -2,6 +2,12 @@
 # private Wine prefix, and starts a display and a wineserver that are
 # stopped again when the calling script exits, however it exits.
 
+# Started with an empty environment, bash has PATH as its own default only:
+# hand it on, since CMake finds its own files through it; and a HOME.
+export PATH
+[ -n "${HOME:-}" ] || HOME="$(getent passwd "$(id -u)" | cut -d: -f6)"
+export HOME="${HOME:-/root}"
+
 FENWAREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export FENWAREL_ROOT
 FENWAREL_WINESERVERS=()
@@ -56,24 +62,31 @@ openssl openssl
 "
 # Commands whose package is checked another way below, and sudo, which only
 # a user who is not root needs, and has.
-FENWAREL_CHECKED_COMMANDS="import identify convert locale-gen sudo"
+FENWAREL_CHECKED_COMMANDS="import identify convert montage locale-gen sudo"
+
+# The packages of the commands of TABLE (a command and its package a line)
+# that this machine lacks.
+fenwarel_missing_packages() {
+  local command package
+  while read -r command package; do
+    [ -z "$command" ] || command -v "$command" >/dev/null || echo "$package"
+  done <<<"$1"
+}
 
 # Installs the packages of every missing command, and what the build and the
 # tests need besides, checked by what they install. The 32-bit Wine (and the
 # i386 architecture it needs) only where the host can run it: elsewhere its
 # install scripts would fail.
 fenwarel_install_deps() {
-  local need=() command package
-  while read -r command package; do
-    [ -z "$command" ] || command -v "$command" >/dev/null || need+=("$package")
-  done <<<"$FENWAREL_COMMANDS"
+  local need=()
+  mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_COMMANDS")
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
   if fenwarel_host_runs_32bit; then
     dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
   fi
   # ImageMagick's own commands: another program may be called convert.
-  for tool in import identify convert; do
+  for tool in import identify convert montage; do
     "$tool" -version 2>/dev/null | grep -q ImageMagick || { need+=(imagemagick); break; }
   done
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)

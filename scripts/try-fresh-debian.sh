@@ -24,15 +24,24 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 2
 fi
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-commit="$(git -C "$repo" rev-parse HEAD)"
 out="$repo/build/fresh-debian"
 mkdir -p "$out"
 
-command -v debootstrap >/dev/null || {
+# What this script calls beyond Debian's essential set.
+FENWAREL_FRESH_COMMANDS="
+debootstrap debootstrap
+mount mount
+umount mount
+git git
+"
+source "$repo/scripts/common.sh"
+mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_FRESH_COMMANDS" | sort -u)
+if [ ${#need[@]} -gt 0 ]; then
   apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap
-}
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
 
+commit="$(git -C "$repo" rev-parse HEAD)"
 work="$(mktemp -d "${TMPDIR:-/var/tmp}/fresh-debian.XXXXXX")"
 root="$work/root"
 mounted=()
