@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets the screen's resolution of the tests' prefix for the processes started
+# after it: set_dpi.sh win32|win64 DPI. Wine 8 reads it at each process start;
+# Wine 10 once for its session, so the session starts anew: its server and
+# Wine's own service processes, with their output discarded, as the scripts
+# start them.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh" "$1"
+"$WINELOADER" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+"$WINESERVER" -k || true
+"$WINESERVER" -w
+"$WINESERVER" -p
+"$WINELOADER" wineboot </dev/null >/dev/null 2>&1
