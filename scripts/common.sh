@@ -167,16 +167,24 @@ fenwarel_start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     return 0
   fi
-  local n=90
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb takes the first free number itself and says which: lock files tell
+  # only of displays in this /tmp, and a chroot or container has its own,
+  # while the displays' abstract sockets are shared with the whole host.
+  local number
+  number="$(mktemp)"
+  Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$number" 2>/dev/null &
   FENWAREL_XVFB_PID=$!
-  export DISPLAY=":$n"
   for _ in $(seq 1 100); do
-    xdpyinfo >/dev/null 2>&1 && return 0
+    if [ -s "$number" ]; then
+      export DISPLAY=":$(head -n 1 "$number")"
+      rm -f "$number"
+      xdpyinfo >/dev/null 2>&1 && return 0
+      break
+    fi
     sleep 0.1
   done
-  echo "Xvfb did not start on $DISPLAY" >&2
+  rm -f "$number"
+  echo "Xvfb did not start" >&2
   return 1
 }
 

@@ -106,7 +106,9 @@ for command in "${commands[@]}"; do
   echo "== $command  (log: $log)"
   start=$SECONDS
   code=0
-  chroot "$root" /usr/bin/env -i /bin/bash -c "cd /root/fenwarel && $command" >"$log" 2>&1 || code=$?
+  # In the background, so that a signal to this script is handled at once.
+  chroot "$root" /usr/bin/env -i /bin/bash -c "cd /root/fenwarel && $command" >"$log" 2>&1 &
+  wait $! || code=$?
   took=$((SECONDS - start))
   results+=("$(printf '%-22s exit %d  %d min %02d s' "$command" "$code" $((took / 60)) $((took % 60)))")
   [ "$code" -eq 0 ] || {

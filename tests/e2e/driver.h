@@ -20,6 +20,20 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
+// The tests measure in pixels what the program, aware of each monitor's
+// resolution, lays out in pixels. Unaware of it, a test would see every
+// window scaled to 96 dpi, as Windows (and Wine from version 10) shows an
+// unaware program.
+inline const bool kAwareOfDpi = [] {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  FARPROC set = GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext");
+  if (set != nullptr) {
+    const auto perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+    return reinterpret_cast<SetContext>(reinterpret_cast<void*>(set))(perMonitorV2) != FALSE;
+  }
+  return SetProcessDPIAware() != FALSE;
+}();
+
 // Where the program keeps its state, and what it tells the service.
 constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";  // HKLM
 constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";                      // HKLM

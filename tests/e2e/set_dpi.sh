@@ -6,8 +6,13 @@
 # start them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh" "$1"
-"$WINELOADER" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+for key in 'HKCU\Control Panel\Desktop' 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+  "$WINELOADER" reg add "$key" /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1 ||
+    { echo "set_dpi.sh: reg add $key failed" >&2; exit 1; }
+done
+# Not one of them may hold CTest's output, or CTest waits for it forever.
+exec </dev/null >/dev/null 2>&1
 "$WINESERVER" -k || true
 "$WINESERVER" -w
 "$WINESERVER" -p
-"$WINELOADER" wineboot </dev/null >/dev/null 2>&1
+"$WINELOADER" wineboot
