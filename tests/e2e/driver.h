@@ -272,13 +272,18 @@ inline RECT SuggestedFrame(HWND dialog, int from, int to, int left, int top) {
               top + MulDiv(frame.bottom - frame.top, to, from)};
 }
 
-// What the screen shows of `window` once it has painted, as the bytes of a
-// BMP file.
-inline std::string Screenshot(HWND window) {
+// What the screen shows of `window` (or of its client area only) once it
+// has painted, as the bytes of a BMP file.
+inline std::string Screenshot(HWND window, bool clientOnly = false) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   std::this_thread::sleep_for(300ms);  // until the painted window reaches the screen
   RECT rect{};
-  GetWindowRect(window, &rect);
+  if (clientOnly) {
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+  } else {
+    GetWindowRect(window, &rect);
+  }
   BITMAPINFOHEADER header{};
   header.biSize = sizeof(header);
   header.biWidth = rect.right - rect.left;
