@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "platform/error.h"
 
@@ -28,5 +29,15 @@ void __throw_length_error(const char* what) { throw platform::Error(what); }
 void __throw_logic_error(const char* what) { throw platform::Error(what); }
 void __throw_out_of_range_fmt(const char* what, ...) { throw platform::Error(what); }
 }  // namespace std
+
+// Since GCC 14 the strings call one member out of line, which the library
+// keeps beside every other member of both string classes: a sixth of the
+// program. Made here, it comes alone.
+#if _GLIBCXX_RELEASE >= 14
+template void std::string::_M_replace_cold(char*, std::string::size_type, const char*,
+                                           std::string::size_type, std::string::size_type);
+template void std::wstring::_M_replace_cold(wchar_t*, std::wstring::size_type, const wchar_t*,
+                                            std::wstring::size_type, std::wstring::size_type);
+#endif
 
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl58-cpp)

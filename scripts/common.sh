@@ -2,6 +2,12 @@
 # private Wine prefix, and starts a display and a wineserver that are
 # stopped again when the calling script exits, however it exits.
 
+# Started with an empty environment, bash has PATH as its own default only:
+# hand it on, since CMake finds its own files through it; and a HOME.
+export PATH
+[ -n "${HOME:-}" ] || HOME="$(getent passwd "$(id -u)" | cut -d: -f6)"
+export HOME="${HOME:-/root}"
+
 FENWAREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export FENWAREL_ROOT
 FENWAREL_WINESERVERS=()
@@ -29,40 +35,66 @@ fenwarel_host_runs_32bit() {
   [ "$FENWAREL_RUNS_32BIT" = 1 ]
 }
 
-# Debian packages the build and the tests need, checked by what they install.
-# The 32-bit Wine (and the i386 architecture it needs) only where the host
-# can run it: elsewhere its install scripts would fail.
+# The commands the scripts call beyond Debian's essential set, each with the
+# package that brings it. scripts/lint.sh fails on a command that is in
+# neither this table nor the essential set, since a bare Debian lacks it.
+FENWAREL_COMMANDS="
+cmake cmake
+ctest cmake
+make make
+git git
+g++ g++
+gcc gcc
+i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+i686-w64-mingw32-windres binutils-mingw-w64-i686
+x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
+Xvfb xvfb
+xdpyinfo x11-utils
+clang-format clang-format
+clang-tidy clang-tidy
+wixl wixl
+msiinfo msitools
+msiextract msitools
+python3 python3
+osslsigncode osslsigncode
+openssl openssl
+"
+# Commands whose package is checked another way below, and sudo, which only
+# a user who is not root needs, and has.
+FENWAREL_CHECKED_COMMANDS="import identify convert montage locale-gen sudo"
+
+# The packages of the commands of TABLE (a command and its package a line)
+# that this machine lacks.
+fenwarel_missing_packages() {
+  local command package
+  while read -r command package; do
+    [ -z "$command" ] || command -v "$command" >/dev/null || echo "$package"
+  done <<<"$1"
+}
+
+# Installs the packages of every missing command, and what the build and the
+# tests need besides, checked by what they install. The 32-bit Wine (and the
+# i386 architecture it needs) only where the host can run it: elsewhere its
+# install scripts would fail.
 fenwarel_install_deps() {
-  local need=() arch
-  command -v cmake >/dev/null || need+=(cmake)
-  command -v g++ >/dev/null || need+=(g++)
-  for arch in i686 x86-64; do
-    command -v "${arch/-/_}-w64-mingw32-g++-posix" >/dev/null || need+=("g++-mingw-w64-$arch-posix")
-    command -v "${arch/-/_}-w64-mingw32-windres" >/dev/null || need+=("binutils-mingw-w64-$arch")
-  done
+  local need=()
+  mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_COMMANDS")
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
   if fenwarel_host_runs_32bit; then
     dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
   fi
-  command -v Xvfb >/dev/null || need+=(xvfb)
-  command -v xdpyinfo >/dev/null || need+=(x11-utils)
   # ImageMagick's own commands: another program may be called convert.
-  for tool in import identify convert; do
+  for tool in import identify convert montage; do
     "$tool" -version 2>/dev/null | grep -q ImageMagick || { need+=(imagemagick); break; }
   done
-  dpkg -s locales >/dev/null 2>&1 || need+=(locales)
-  command -v clang-format >/dev/null || need+=(clang-format)
-  command -v clang-tidy >/dev/null || need+=(clang-tidy)
   [ -d /usr/share/fonts/opentype/noto ] || need+=(fonts-noto-cjk)
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
-  command -v wixl >/dev/null || need+=(wixl)
-  command -v msiinfo >/dev/null || need+=(msitools)
-  command -v python3 >/dev/null || need+=(python3)
-  command -v osslsigncode >/dev/null || need+=(osslsigncode)
-  command -v openssl >/dev/null || need+=(openssl)
+  dpkg -s locales >/dev/null 2>&1 || need+=(locales)
   if [ ${#need[@]} -gt 0 ]; then
+    mapfile -t need < <(printf '%s\n' "${need[@]}" | sort -u)
     echo "Installing: ${need[*]}"
     if [[ " ${need[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
       as_root dpkg --add-architecture i386
@@ -135,16 +167,24 @@ fenwarel_start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     return 0
   fi
-  local n=90
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb takes the first free number itself and says which: lock files tell
+  # only of displays in this /tmp, and a chroot or container has its own,
+  # while the displays' abstract sockets are shared with the whole host.
+  local number
+  number="$(mktemp)"
+  Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$number" 2>/dev/null &
   FENWAREL_XVFB_PID=$!
-  export DISPLAY=":$n"
   for _ in $(seq 1 100); do
-    xdpyinfo >/dev/null 2>&1 && return 0
+    if [ -s "$number" ]; then
+      export DISPLAY=":$(head -n 1 "$number")"
+      rm -f "$number"
+      xdpyinfo >/dev/null 2>&1 && return 0
+      break
+    fi
     sleep 0.1
   done
-  echo "Xvfb did not start on $DISPLAY" >&2
+  rm -f "$number"
+  echo "Xvfb did not start" >&2
   return 1
 }
 

@@ -19,14 +19,14 @@ trap fenwarel_cleanup EXIT
 export FENWAREL_PREFIX_WIN32="$FENWAREL_ROOT/build/wineprefix-demo"
 export FENWAREL_PREFIX_WIN64="$FENWAREL_ROOT/build/wineprefix-demo-x64"
 
-# Wine takes the language from LANG but its ANSI code page from LC_ALL, and
-# a prefix made in another language keeps that one unless both are set.
-if [ -n "${LANG:-}" ] && [ -z "${LC_ALL:-}" ]; then
-  export LC_ALL="$LANG"
-fi
-
+# A root shell in a container often has no LANG: English then. Wine takes
+# the language from LANG but its ANSI code page from LC_ALL, and a prefix
+# made in another language keeps that one unless both are set. Both are set
+# once the locale exists, which a fresh machine first has to make.
+language="${LC_ALL:-${LANG:-en_US.UTF-8}}"
 fenwarel_install_deps
-fenwarel_generate_locales "${LC_ALL:-}"
+fenwarel_generate_locales "$language"
+export LANG="${LANG:-en_US.UTF-8}" LC_ALL="$language"
 fenwarel_pick_build
 cmake --preset "$FENWAREL_PRESET" >/dev/null
 cmake --build --preset "$FENWAREL_PRESET"

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <limits>
+
 #include "scratch_key.h"
 
 namespace {
@@ -269,6 +273,10 @@ TEST_F(RegistryTest, ByteSequencesStopAt32767Bytes) {
   EXPECT_FALSE(Stored("Too large").has_value());
 }
 
+// 0.1 + 0.2 in double arithmetic. Written as that sum, 32-bit x86 code from
+// GCC 13 on computes it in long double, as the standard allows, and gets 0.3.
+const double kPointOnePlusPointTwo = std::bit_cast<double>(std::uint64_t{0x3FD3333333333334});
+
 TEST_F(RegistryTest, DefaultValueIsWrittenAsTheTextOfAnyKind) {
   const std::vector<std::pair<TaggedValue, std::string>> cases = {
       {std::string("1"), "1"},
@@ -278,7 +286,7 @@ TEST_F(RegistryTest, DefaultValueIsWrittenAsTheTextOfAnyKind) {
       {false, "False"},
       {std::uint8_t{255}, "255"},
       {0.1, "0.1"},
-      {0.1 + 0.2, "0.30000000000000004"},  // needs all 17 digits to read back the same
+      {kPointOnePlusPointTwo, "0.30000000000000004"},  // needs all 17 digits to read back
       {1e21, "1e+21"},
       {registry::Date{2026, 12, 8, 14, 5, 0}, "2026-12-08T14:05:00"},
       {Bytes{'h', 'i'}, "hi"},
@@ -292,6 +300,36 @@ TEST_F(RegistryTest, DefaultValueIsWrittenAsTheTextOfAnyKind) {
     EXPECT_EQ(reg_.QueryValue(), TaggedValue{text});
   }
   EXPECT_THROW(reg_.QueryValue(TaggedValue{registry::Null{}}), registry::ConversionError);
+}
+
+// Whatever the C runtime: each number's text is the shortest that the C++
+// library reads back as the very same bits.
+TEST_F(RegistryTest, DefaultNumbersReadBackExactly) {
+  using limits = std::numeric_limits<double>;
+  const std::vector<std::pair<double, std::string>> cases = {
+      {kPointOnePlusPointTwo, "0.30000000000000004"},
+      {limits::max(), "1.7976931348623157e+308"},
+      {limits::lowest(), "-1.7976931348623157e+308"},
+      {limits::min(), "2.2250738585072014e-308"},
+      {limits::denorm_min(), "5e-324"},
+      {limits::min() - limits::denorm_min(), "2.225073858507201e-308"},  // largest subnormal
+      {-0.0, "-0"},
+      {1e23, "1e+23"},
+      {9007199254740993.0, "9007199254740992"},
+      {123456.5, "123456.5"},
+      {0.0001, "0.0001"},
+      {0.00001, "1e-05"},
+  };
+  Opened();
+  for (const auto& [number, text] : cases) {
+    reg_.QueryValue(TaggedValue{number});
+    const std::string stored = std::get<std::string>(reg_.QueryValue());
+    EXPECT_EQ(stored, text);
+    double back = 0;
+    auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), back);
+    EXPECT_TRUE(error == std::errc{} && end == stored.data() + stored.size()) << stored;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(number)) << stored;
+  }
 }
 
 TEST_F(RegistryTest, WritingWithoutAnOpenKeyIsSilent) {

@@ -257,9 +257,13 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize) {
   if (loaded == table.loaded.end() || buffer == nullptr || bufferSize <= 0) {
     return 0;
   }
-  const auto& strings = *table.files.at(loaded->second).strings;
-  auto text = strings.find(id);
-  if (text == strings.end() || text->second.empty()) {
+  // The service library has no strings: none found, as in any module without them.
+  const auto& strings = table.files.at(loaded->second).strings;
+  if (!strings) {
+    return 0;
+  }
+  auto text = strings->find(id);
+  if (text == strings->end() || text->second.empty()) {
     return 0;
   }
   // At most bufferSize - 1 bytes and a terminator, as the ANSI call copies.

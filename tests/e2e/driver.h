@@ -21,6 +21,20 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
+// The tests measure in pixels what the program, aware of each monitor's
+// resolution, lays out in pixels. Unaware of it, a test would see every
+// window scaled to 96 dpi, as Windows (and Wine from version 10) shows an
+// unaware program.
+inline const bool kAwareOfDpi = [] {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  FARPROC set = GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext");
+  if (set != nullptr) {
+    const auto perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+    return reinterpret_cast<SetContext>(reinterpret_cast<void*>(set))(perMonitorV2) != FALSE;
+  }
+  return SetProcessDPIAware() != FALSE;
+}();
+
 // Where the program keeps its state, and what it tells the service.
 constexpr const char* kSettingsKey = "SYSTEM\\CurrentControlSet\\Services\\Vorkel";  // HKLM
 constexpr const char* kMarkerKey = "Software\\Zelmoor\\Hotkey";                      // HKLM
@@ -340,13 +354,18 @@ inline RECT SuggestedFrame(HWND dialog, int from, int to, int left, int top) {
               top + MulDiv(frame.bottom - frame.top, to, from)};
 }
 
-// What the screen shows of `window` once it has painted, as the bytes of a
-// BMP file.
-inline std::string Screenshot(HWND window) {
+// What the screen shows of `window` (or of its client area only) once it
+// has painted, as the bytes of a BMP file.
+inline std::string Screenshot(HWND window, bool clientOnly = false) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   std::this_thread::sleep_for(300ms);  // until the painted window reaches the screen
   RECT rect{};
-  GetWindowRect(window, &rect);
+  if (clientOnly) {
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+  } else {
+    GetWindowRect(window, &rect);
+  }
   BITMAPINFOHEADER header{};
   header.biSize = sizeof(header);
   header.biWidth = rect.right - rect.left;
