@@ -50,8 +50,9 @@ def code_only(text):
             out.append(c)
             i += 1
             if heredoc:
+                # Up to the end of the closing word's line, which is no command either.
                 end = text.find("\n" + heredoc + "\n", i - 1)
-                end = len(text) if end < 0 else end + 1
+                end = len(text) if end < 0 else end + 1 + len(heredoc)
                 out.append("\n" * text.count("\n", i, end))
                 i, heredoc = end, None
             continue

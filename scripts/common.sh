@@ -59,6 +59,7 @@ msiextract msitools
 python3 python3
 osslsigncode osslsigncode
 openssl openssl
+awk mawk
 "
 # Commands whose package is checked another way below, and sudo, which only
 # a user who is not root needs, and has.
