@@ -146,16 +146,16 @@ int Measure(int rounds, int runs) {
     return values;
   };
   std::printf("median of the runs' medians (range):\n");
-  std::printf("dialog visible: Fenwarel %s ms, floor %s ms, ratio %s\n",
-              Spread(column([](const RunMedians& m) { return m.dialog; }), "%.1f").c_str(),
-              Spread(column([](const RunMedians& m) { return m.themed; }), "%.1f").c_str(),
-              Spread(column([](const RunMedians& m) { return m.dialog / m.themed; }), "%.3f")
-                  .c_str());
-  std::printf("-i run:         Fenwarel %s ms, floor %s ms, ratio %s\n",
-              Spread(column([](const RunMedians& m) { return m.install; }), "%.1f").c_str(),
-              Spread(column([](const RunMedians& m) { return m.hidden; }), "%.1f").c_str(),
-              Spread(column([](const RunMedians& m) { return m.install / m.hidden; }), "%.3f")
-                  .c_str());
+  std::printf(
+      "dialog visible: Fenwarel %s ms, floor %s ms, ratio %s\n",
+      Spread(column([](const RunMedians& m) { return m.dialog; }), "%.1f").c_str(),
+      Spread(column([](const RunMedians& m) { return m.themed; }), "%.1f").c_str(),
+      Spread(column([](const RunMedians& m) { return m.dialog / m.themed; }), "%.3f").c_str());
+  std::printf(
+      "-i run:         Fenwarel %s ms, floor %s ms, ratio %s\n",
+      Spread(column([](const RunMedians& m) { return m.install; }), "%.1f").c_str(),
+      Spread(column([](const RunMedians& m) { return m.hidden; }), "%.1f").c_str(),
+      Spread(column([](const RunMedians& m) { return m.install / m.hidden; }), "%.3f").c_str());
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   GetFileAttributesExA(fenwarel.c_str(), GetFileExInfoStandard, &attributes);
   std::printf("Fenwarel.exe:   %lu bytes (%.1f KiB)\n", attributes.nFileSizeLow,
@@ -269,7 +269,8 @@ int Trace(int rounds) {
     for (const auto& [name, values] : samples[p]) {
       std::printf("  %-18s %7.2f\n", name.c_str(), Median(values));
     }
-    std::printf("  %-18s %7.2f\n", programs[p].dialogClass ? "creation to shown" : "creation to exit",
+    std::printf("  %-18s %7.2f\n",
+                programs[p].dialogClass ? "creation to shown" : "creation to exit",
                 Median(totals[p]));
   }
   return 0;

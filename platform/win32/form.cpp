@@ -133,10 +133,10 @@ struct Form::Impl {
       DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
       style |=
           control.kind == ControlKind::CheckBox ? (BS_AUTOCHECKBOX | BS_MULTILINE) : BS_PUSHBUTTON;
-      HWND child =
-          CreateWindowExA(0, "BUTTON", control.caption, style, Pixels(control.left),
-                          Pixels(control.top), Pixels(control.width), Pixels(control.height), window,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+      HWND child = CreateWindowExA(
+          0, "BUTTON", control.caption, style, Pixels(control.left), Pixels(control.top),
+          Pixels(control.width), Pixels(control.height), window,
+          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
       SetWindowSubclass(child, &ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
       controls.push_back({control, child, control.width, font, 0, UniqueFont()});
       ApplyFont(controls.back());
