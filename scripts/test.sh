@@ -12,22 +12,41 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT
 
+# Each stage's heading, and at the end how long each took.
+stage_names=()
+stage_seconds=()
+stage() {
+  echo "== $1"
+  stage_names+=("$1")
+  stage_seconds+=("$SECONDS")
+}
+stage_times() {
+  local i end
+  echo "Time per stage (s):"
+  for i in "${!stage_names[@]}"; do
+    end="${stage_seconds[$((i + 1))]:-$SECONDS}"
+    printf '  %5d  %s\n' "$((end - stage_seconds[i]))" "${stage_names[i]}"
+  done
+  echo "  $SECONDS in all"
+}
+
 tiers="$(fenwarel_windows_tiers)"
 fenwarel_describe_host
+stage "Installing what is missing"
 fenwarel_install_deps
 
-echo "== Format"
+stage "Format"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "== Native build and tests"
+stage "Native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
-echo "== Lint"
+stage "Lint"
 bash scripts/lint.sh
 
-echo "== The 32-bit program: build and static checks"
+stage "The 32-bit program: build and static checks"
 # Every package of the tests is signed, by a certificate made for this run.
 fenwarel_throwaway_signing
 cmake --preset windows >/dev/null
@@ -38,7 +57,7 @@ fenwarel_start_display
 passed=()
 for tier in $tiers; do
   preset="$(fenwarel_tier_preset "$tier")"
-  echo "== Windows tests under Wine, $(fenwarel_tier_name "$tier"): preset $preset"
+  stage "Windows tests under Wine, $(fenwarel_tier_name "$tier"): preset $preset"
   if [ "$preset" = windows-x64 ]; then
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
@@ -48,10 +67,11 @@ for tier in $tiers; do
   passed+=("$tier ($(fenwarel_tier_name "$tier"))")
 done
 
-echo "== Release: two builds of this commit, byte for byte"
+stage "Release: two builds of this commit, byte for byte"
 bash scripts/check-reproducible.sh
 
 echo "== Passed: format, native, lint, the 32-bit program's static checks, the reproducible release,"
 echo "   and the Windows tests of these tiers:"
 printf '     %s\n' "${passed[@]}"
+stage_times
 fenwarel_describe_host
