@@ -217,6 +217,8 @@ fenwarel_prepare_prefix() {
     # The Japanese language file names a font Windows has; Debian's Noto CJK stands in.
     "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'Noto Sans CJK JP' /f \
       >/dev/null 2>&1
+    # Stopped at once, which saves the registry, rather than waited for until idle.
+    "$WINESERVER" -k
     "$WINESERVER" -w
     touch "$WINEPREFIX/.fenwarel-prefix-4"
   fi
