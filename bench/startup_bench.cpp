@@ -52,6 +52,23 @@ PROCESS_INFORMATION Start(const std::string& exe, const std::string& arguments) 
   return info;
 }
 
+// A closed window leaves the desktop to repaint what it covered: that work
+// is not charged to the next start.
+void Settle() { Sleep(100); }
+
+// Who goes first alternates from round to round, so that neither always
+// starts right after a window of the other has closed.
+template <class One, class Other>
+void InTurn(int round, const One& one, const Other& other) {
+  if (round % 2 == 0) {
+    one();
+    other();
+  } else {
+    other();
+    one();
+  }
+}
+
 // Milliseconds until a visible window of `className` exists, then closes it.
 double UntilVisible(const std::string& exe, const std::string& arguments, const char* className) {
   auto begin = Clock::now();
@@ -64,6 +81,7 @@ double UntilVisible(const std::string& exe, const std::string& arguments, const 
   PostMessageA(window, WM_CLOSE, 0, 0);
   WaitForSingleObject(info.hProcess, 10000);
   CloseHandle(info.hProcess);
+  Settle();
   return elapsed;
 }
 
@@ -101,10 +119,12 @@ RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& fl
   UntilVisible(floor, "themed", "FenwarelBenchFloor");  // warm the caches alike
   UntilVisible(fenwarel, "", "ZFenwarel");
   for (int round = 0; round < rounds; ++round) {  // interleaved, so drift hits both alike
-    themed.push_back(UntilVisible(floor, "themed", "FenwarelBenchFloor"));
-    dialog.push_back(UntilVisible(fenwarel, "", "ZFenwarel"));
-    hidden.push_back(UntilExit(floor, "hidden"));
-    install.push_back(UntilExit(fenwarel, "-i"));
+    InTurn(
+        round, [&] { themed.push_back(UntilVisible(floor, "themed", "FenwarelBenchFloor")); },
+        [&] { dialog.push_back(UntilVisible(fenwarel, "", "ZFenwarel")); });
+    InTurn(
+        round, [&] { hidden.push_back(UntilExit(floor, "hidden")); },
+        [&] { install.push_back(UntilExit(fenwarel, "-i")); });
   }
   return {Median(dialog), Median(themed), Median(install), Median(hidden)};
 }
@@ -169,9 +189,25 @@ unsigned long long Ticks(const FILETIME& time) {
   return (static_cast<unsigned long long>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
 }
 
-// One run's phases in milliseconds, in order: from creation to the first
-// mark, from each mark to the next (named by the later one), from the last
-// mark to the process's exit.
+// The wall clock, as the program's marks take it.
+unsigned long long WallClock() {
+  using Clock = void(WINAPI*)(FILETIME*);
+  static const auto precise = reinterpret_cast<Clock>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+  FILETIME now{};
+  if (precise != nullptr) {
+    precise(&now);
+  } else {
+    GetSystemTimeAsFileTime(&now);
+  }
+  return Ticks(now);
+}
+
+// One run's phases in milliseconds, in order: from the call that starts it
+// to its creation, from creation to the first mark, from each mark to the
+// next (named by the later one), from the last mark to the process's exit;
+// last what this benchmark saw: the time until the window was visible or
+// the process had ended.
 // A program with a dialog class is closed once its window is visible.
 std::vector<std::pair<std::string, double>> TracedRun(const std::string& exe,
                                                       const std::string& arguments,
@@ -179,16 +215,25 @@ std::vector<std::pair<std::string, double>> TracedRun(const std::string& exe,
   const std::string folder = exe.substr(0, exe.find_last_of('\\') + 1);
   const std::string traceFile = folder + "startup-trace.txt";
   DeleteFileA(traceFile.c_str());
+  const auto begin = Clock::now();
+  const unsigned long long called = WallClock();
   PROCESS_INFORMATION info = Start(exe, arguments);
+  double seen = 0;
   if (dialogClass != nullptr) {
     HWND window = nullptr;
     while ((window = FindWindowA(dialogClass, nullptr)) == nullptr ||
            IsWindowVisible(window) == 0) {
       Sleep(1);
     }
+    seen = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
     PostMessageA(window, WM_CLOSE, 0, 0);
   }
   WaitForSingleObject(info.hProcess, INFINITE);
+  if (dialogClass == nullptr) {
+    seen = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+  } else {
+    Settle();
+  }
   FILETIME creation{}, exit{}, kernel{}, user{};
   GetProcessTimes(info.hProcess, &creation, &exit, &kernel, &user);
   CloseHandle(info.hProcess);
@@ -197,6 +242,7 @@ std::vector<std::pair<std::string, double>> TracedRun(const std::string& exe,
   std::getline(std::ifstream(traceFile), line);
   std::istringstream marks(line);
   std::vector<std::pair<std::string, double>> phases;
+  phases.emplace_back("creating", (static_cast<double>(Ticks(creation)) - called) / 1e4);
   unsigned long long previous = Ticks(creation);
   std::string label = "process start";
   std::string next;
@@ -207,6 +253,7 @@ std::vector<std::pair<std::string, double>> TracedRun(const std::string& exe,
     previous = time;
   }
   phases.emplace_back("process exit", (Ticks(exit) - previous) / 1e4);
+  phases.emplace_back("seen by the bench", seen);
   return phases;
 }
 
@@ -235,7 +282,9 @@ int Trace(int rounds) {
   std::vector<std::vector<std::pair<std::string, std::vector<double>>>> samples(programs.size());
   std::vector<std::vector<double>> totals(programs.size());
   for (int round = -1; round < rounds; ++round) {  // round -1 warms the caches
-    for (std::size_t p = 0; p < programs.size(); ++p) {
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+      // Every other round backwards, so that each takes its turn after each.
+      const std::size_t p = round % 2 == 0 ? i : programs.size() - 1 - i;
       const Program& program = programs[p];
       auto phases = TracedRun(program.exe, program.arguments, program.dialogClass);
       if (round < 0) {
@@ -244,7 +293,7 @@ int Trace(int rounds) {
       if (program.dialogClass != nullptr) {
         auto shown = std::find_if(phases.begin(), phases.end(),
                                   [](const auto& phase) { return phase.first == "shown"; });
-        phases.erase(shown == phases.end() ? shown : shown + 1, phases.end());
+        phases.erase(shown == phases.end() ? shown : shown + 1, phases.end() - 1);
       }
       double total = 0;
       for (const auto& [name, ms] : phases) {
@@ -255,7 +304,7 @@ int Trace(int rounds) {
           it = samples[p].end() - 1;
         }
         it->second.push_back(ms);
-        total += ms;
+        total += name == "seen by the bench" || name == "creating" ? 0 : ms;
       }
       totals[p].push_back(total);
     }
