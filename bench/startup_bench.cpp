@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "build_kind.h"
+#include "in_turn.h"
 
 namespace {
 
@@ -55,19 +56,6 @@ PROCESS_INFORMATION Start(const std::string& exe, const std::string& arguments) 
 // A closed window leaves the desktop to repaint what it covered: that work
 // is not charged to the next start.
 void Settle() { Sleep(100); }
-
-// Who goes first alternates from round to round, so that neither always
-// starts right after a window of the other has closed.
-template <class One, class Other>
-void InTurn(int round, const One& one, const Other& other) {
-  if (round % 2 == 0) {
-    one();
-    other();
-  } else {
-    other();
-    one();
-  }
-}
 
 // Milliseconds until a visible window of `className` exists, then closes it.
 double UntilVisible(const std::string& exe, const std::string& arguments, const char* className) {
@@ -119,10 +107,10 @@ RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& fl
   UntilVisible(floor, "themed", "FenwarelBenchFloor");  // warm the caches alike
   UntilVisible(fenwarel, "", "ZFenwarel");
   for (int round = 0; round < rounds; ++round) {  // interleaved, so drift hits both alike
-    InTurn(
+    bench::InTurn(  // neither always starts right after the other's window closed
         round, [&] { themed.push_back(UntilVisible(floor, "themed", "FenwarelBenchFloor")); },
         [&] { dialog.push_back(UntilVisible(fenwarel, "", "ZFenwarel")); });
-    InTurn(
+    bench::InTurn(
         round, [&] { hidden.push_back(UntilExit(floor, "hidden")); },
         [&] { install.push_back(UntilExit(fenwarel, "-i")); });
   }
