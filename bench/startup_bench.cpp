@@ -100,7 +100,12 @@ const char* WindowsKind() {
 
 struct RunMedians {
   double dialog, themed, install, hidden;
+  double dialogMinima, installMinima;  // ratios of the minima, which contention hardly moves
 };
+
+double Minimum(const std::vector<double>& samples) {
+  return *std::min_element(samples.begin(), samples.end());
+}
 
 RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& floor) {
   std::vector<double> dialog, themed, install, hidden;
@@ -114,7 +119,12 @@ RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& fl
         round, [&] { hidden.push_back(UntilExit(floor, "hidden")); },
         [&] { install.push_back(UntilExit(fenwarel, "-i")); });
   }
-  return {Median(dialog), Median(themed), Median(install), Median(hidden)};
+  return {Median(dialog),
+          Median(themed),
+          Median(install),
+          Median(hidden),
+          Minimum(dialog) / Minimum(themed),
+          Minimum(install) / Minimum(hidden)};
 }
 
 // The median of `values` and their range, as "median (min to max)".
@@ -140,10 +150,10 @@ int Measure(int rounds, int runs) {
     const RunMedians medians = OneRun(rounds, fenwarel, floor);
     results.push_back(medians);
     std::printf(
-        "run %d: dialog visible %6.1f ms, floor %6.1f ms, ratio %.3f;"
-        " -i run %6.1f ms, floor %6.1f ms, ratio %.3f\n",
-        run, medians.dialog, medians.themed, medians.dialog / medians.themed, medians.install,
-        medians.hidden, medians.install / medians.hidden);
+        "run %d: dialog visible %6.1f ms, floor %6.1f ms, ratio %.3f (minima %.3f);"
+        " -i run %6.1f ms, floor %6.1f ms, ratio %.3f (minima %.3f)\n",
+        run, medians.dialog, medians.themed, medians.dialog / medians.themed, medians.dialogMinima,
+        medians.install, medians.hidden, medians.install / medians.hidden, medians.installMinima);
     std::fflush(stdout);
   }
   auto column = [&](auto pick) {
@@ -164,6 +174,9 @@ int Measure(int rounds, int runs) {
       Spread(column([](const RunMedians& m) { return m.install; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.hidden; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.install / m.hidden; }), "%.3f").c_str());
+  std::printf("ratio of the minima: dialog visible %s, -i run %s\n",
+              Spread(column([](const RunMedians& m) { return m.dialogMinima; }), "%.3f").c_str(),
+              Spread(column([](const RunMedians& m) { return m.installMinima; }), "%.3f").c_str());
   WIN32_FILE_ATTRIBUTE_DATA attributes{};
   GetFileAttributesExA(fenwarel.c_str(), GetFileExInfoStandard, &attributes);
   std::printf("Fenwarel.exe:   %lu bytes (%.1f KiB)\n", attributes.nFileSizeLow,
