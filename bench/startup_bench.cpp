@@ -317,11 +317,11 @@ int Trace(int rounds) {
   for (std::size_t p = 0; p < programs.size(); ++p) {
     std::printf("%s:\n", programs[p].name);
     for (const auto& [name, values] : samples[p]) {
-      std::printf("  %-18s %7.2f\n", name.c_str(), Median(values));
+      std::printf("  %-18s %7.2f  (min %7.2f)\n", name.c_str(), Median(values), Minimum(values));
     }
-    std::printf("  %-18s %7.2f\n",
+    std::printf("  %-18s %7.2f  (min %7.2f)\n",
                 programs[p].dialogClass ? "creation to shown" : "creation to exit",
-                Median(totals[p]));
+                Median(totals[p]), Minimum(totals[p]));
   }
   return 0;
 }
