@@ -199,6 +199,10 @@ fenwarel_capture_dialog() {
 fenwarel_prepare_prefix() {
   source "$FENWAREL_ROOT/scripts/wine-env.sh" "$1"
   local wine="$WINELOADER"
+  # Prepared once per run: a second time would wait for its own persistent server.
+  if [[ " ${FENWAREL_WINESERVERS[*]} " == *" $1:$WINEPREFIX "* ]]; then
+    return 0
+  fi
   # Bump the marker's number when the prefix needs something new.
   if [ ! -f "$WINEPREFIX/.fenwarel-prefix-4" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)"
