@@ -7,15 +7,18 @@
 #include "app/command_line.h"
 #include "app/settings_dialog.h"
 #include "platform/guarded.h"
+#include "platform/startup_trace.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*arguments*/,
                    int /*show*/) {
+  platform::TraceMark("entry");
   // Takes the directory it was started in out of later DLL searches, where
   // the system honours it (Wine does not). Orvisk.dll and the language files
   // do not depend on it: they are loaded by full paths.
   SetDllDirectoryA("");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
+  platform::TraceMark("common-controls");
 
   // Nothing is reported through the exit status, whatever happens.
   platform::Guarded([&] {
@@ -26,5 +29,6 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*argum
     dialog.Load(app::ArgumentsOf(commandLine == nullptr ? "" : commandLine));
     dialog.Run();
   });
+  platform::TraceFinish("return");
   return 0;
 }

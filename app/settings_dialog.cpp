@@ -9,6 +9,7 @@
 #include "localization/translation.h"
 #include "platform/guarded.h"
 #include "platform/service_library.h"
+#include "platform/startup_trace.h"
 #include "registry/registry.h"
 
 namespace app {
@@ -55,9 +56,11 @@ HWND ZFenwarel::OtherDialog(HWND candidate) const {
 void ZFenwarel::Load(std::string_view arguments) {
   HWND service = nullptr;
   Guarded([&] { service = platform::GetVorkelHandle(); });
+  platform::TraceMark("service-library");
   const StartMode mode = ModeOf(arguments);
   if (mode == StartMode::Uninstall || mode == StartMode::Install) {
     Guarded([&] { UpdateInstalledMarker(mode == StartMode::Install); });
+    platform::TraceMark("marker");
     if (service != nullptr) {
       Guarded([&] {
         PostMessageA(service, kNotifyInstallChanged, kInstallChangedW, kInstallChangedL);
@@ -78,11 +81,13 @@ void ZFenwarel::Load(std::string_view arguments) {
   }
   if (mode != StartMode::Normal) {
     Guarded([&] { form_.Close(); });
+    platform::TraceMark("closed");
     return;
   }
 
   bool another = false;
   Guarded([&] { another = instance_.AnotherInstanceRunning(); });
+  platform::TraceMark("mutex");
   if (another) {
     HWND other = nullptr;
     Guarded([&] { other = OtherDialog(platform::GetFenwarel()); });
@@ -99,10 +104,15 @@ void ZFenwarel::Load(std::string_view arguments) {
   }
   Guarded([&] { localization::LocalizeLayout(form_, kCheckBoxes, kAllControls); });
   Guarded([&] { ApplyCaptions(); });
+  platform::TraceMark("localized");
   Guarded([&] { ProbeLimitedUser(); });
+  platform::TraceMark("probe");
   Guarded([&] { platform::RegFenwarel(form_.Handle()); });
+  platform::TraceMark("registered");
   Guarded([&] { LoadSettings(); });
+  platform::TraceMark("settings");
   Guarded([&] { form_.Show(); });
+  platform::TraceMark("shown");
 }
 
 void ZFenwarel::UpdateInstalledMarker(bool installed) {

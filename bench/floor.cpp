@@ -13,6 +13,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/startup_trace.h"
+
 namespace {
 
 LRESULT CALLBACK FloorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -35,6 +37,7 @@ HWND CreateFloor(HINSTANCE instance) {
       WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, "FenwarelBenchFloor", "Floor",
       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, 362, 206, 300,
       320, nullptr, nullptr, instance, nullptr);
+  platform::TraceMark("window");
   NONCLIENTMETRICSA metrics{};
   metrics.cbSize = sizeof(metrics);
   SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
@@ -58,14 +61,17 @@ HWND CreateFloor(HINSTANCE instance) {
         control.y, control.width, control.height, window, nullptr, instance, nullptr);
     SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
+  platform::TraceMark("controls");
   return window;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR arguments, int /*show*/) {
+  platform::TraceMark("entry");
   INITCOMMONCONTROLSEX common{sizeof(common), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&common);
+  platform::TraceMark("common-controls");
   HWND window = CreateFloor(instance);
   if (arguments != nullptr && std::strcmp(arguments, "themed") == 0) {
     for (auto [which, width, height] : {std::array{ICON_BIG, SM_CXICON, SM_CYICON},
@@ -74,7 +80,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR arguments, 
                                GetSystemMetrics(height), LR_SHARED);
       SendMessageA(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
     }
+    platform::TraceMark("icons");
     ShowWindow(window, SW_SHOWNORMAL);
+    platform::TraceMark("shown");
     MSG message{};
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
       if (IsDialogMessageA(window, &message) == 0) {
@@ -82,9 +90,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR arguments, 
         DispatchMessageA(&message);
       }
     }
+    platform::TraceFinish("return");
     return 0;
   }
   PostMessageA(window, WM_APP, 0, 0);
   DestroyWindow(window);
+  platform::TraceMark("closed");
+  platform::TraceFinish("return");
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "registry/registry.h"
 
 #include "build_kind.h"
+#include "in_turn.h"
 #include "tree_shape.h"
 
 namespace {
@@ -106,19 +107,10 @@ Result Measure(int keys, int rounds) {
         RegCloseKey(to);
       }));
     };
-    // Who goes first alternates, so that neither always meets the store
-    // as the other left it.
-    auto inTurn = [&](const auto& one, const auto& other) {
-      if (round % 2 == 0) {
-        one();
-        other();
-      } else {
-        other();
-        one();
-      }
-    };
-    inTurn(ours, platform);
-    inTurn(
+    // Neither always meets the store as the other left it.
+    bench::InTurn(round, ours, platform);
+    bench::InTurn(
+        round,
         [&] { remove.push_back(Milliseconds([&] { reg.DeleteTree("HKCU", base + "\\Ours"); })); },
         [&] {
           platformRemove.push_back(Milliseconds(

@@ -60,9 +60,10 @@ class FormEvents {
 
 class Form {
  public:
-  // Creates the window and its controls, hidden. Without a window (no
-  // desktop to create it on, or its heap exhausted) the form is closed from
-  // the start and has no controls; it never throws for that.
+  // Creates the window, hidden; its controls when they are first used or the
+  // window is shown. Without a window (no desktop to create it on, or its
+  // heap exhausted) the form is closed from the start and has no controls;
+  // it never throws for that.
   Form(const FormLayout& layout, FormEvents& events);
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;

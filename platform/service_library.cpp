@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/program_folder.h"
+#include "platform/startup_trace.h"
 
 namespace platform {
 namespace {
@@ -40,6 +41,7 @@ HMODULE Library() {
   if (module == nullptr) {
     module = LoadServiceLibrary();
   }
+  TraceMark("searched");
   if (module == nullptr) {
     throw ServiceLibraryError("the hotkey service library cannot be loaded");
   }

@@ -106,10 +106,27 @@ fenwarel_install_deps() {
   fenwarel_generate_locales
 }
 
-# The Windows tiers this host runs, in order: the 64-bit twin everywhere,
-# the 32-bit program where the host executes 32-bit code.
+# The Windows tiers this host runs, in order, each in a Wine prefix of its
+# own: the 64-bit twin everywhere; where the host executes 32-bit code also
+# the 32-bit program on 32-bit Windows and through WoW64 on 64-bit Windows.
 fenwarel_windows_tiers() {
-  if fenwarel_host_runs_32bit; then echo "win64 win32"; else echo "win64"; fi
+  if fenwarel_host_runs_32bit; then echo "win64 win32 wow64"; else echo "win64"; fi
+}
+
+# The CTest preset of a tier, and what the tier stands for.
+fenwarel_tier_preset() {
+  case "$1" in
+    win64) echo windows-x64 ;;
+    win32) echo windows ;;
+    wow64) echo windows-wow64 ;;
+  esac
+}
+fenwarel_tier_name() {
+  case "$1" in
+    win64) echo "the 64-bit test twin in a 64-bit prefix" ;;
+    win32) echo "the 32-bit program on 32-bit Windows" ;;
+    wow64) echo "the 32-bit program through WoW64 on 64-bit Windows" ;;
+  esac
 }
 
 # The build that run.sh shows and bench.sh measures: the 32-bit program
@@ -130,7 +147,8 @@ fenwarel_pick_build() {
 # One line on which Windows tiers run here, and why.
 fenwarel_describe_host() {
   if fenwarel_host_runs_32bit; then
-    echo "This host runs 32-bit code: the Windows tests run on the 32-bit program and on its 64-bit twin."
+    echo "This host runs 32-bit code: the Windows tests run on the 32-bit program, in a 32-bit prefix"
+    echo "and through WoW64 in a 64-bit prefix, and on its 64-bit twin."
   elif [ "${FENWAREL_TWIN_ONLY:-0}" = 1 ]; then
     echo "FENWAREL_TWIN_ONLY=1: the Windows tests run on the 64-bit twin only; the 32-bit program gets its static checks."
   else
@@ -222,6 +240,10 @@ fenwarel_capture_dialog() {
 fenwarel_prepare_prefix() {
   source "$FENWAREL_ROOT/scripts/wine-env.sh" "$1"
   local wine="$WINELOADER"
+  # Prepared once per run: a second time would wait for its own persistent server.
+  if [[ " ${FENWAREL_WINESERVERS[*]} " == *" $1:$WINEPREFIX "* ]]; then
+    return 0
+  fi
   # Bump the marker's number when the prefix needs something new.
   if [ ! -f "$WINEPREFIX/.fenwarel-prefix-4" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once)"
@@ -240,6 +262,8 @@ fenwarel_prepare_prefix() {
     # The Japanese language file names a font Windows has; Debian's Noto CJK stands in.
     "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'Noto Sans CJK JP' /f \
       >/dev/null 2>&1
+    # Stopped at once, which saves the registry, rather than waited for until idle.
+    "$WINESERVER" -k
     "$WINESERVER" -w
     touch "$WINEPREFIX/.fenwarel-prefix-4"
   fi
@@ -277,6 +301,7 @@ fenwarel_cleanup() {
   for started in "${FENWAREL_WINESERVERS[@]}"; do
     (
       FENWAREL_PREFIX_WIN32="${started#*:}" FENWAREL_PREFIX_WIN64="${started#*:}"
+      FENWAREL_PREFIX_WOW64="${started#*:}"
       source "$FENWAREL_ROOT/scripts/wine-env.sh" "${started%%:*}"
       "$WINESERVER" -k >/dev/null 2>&1 || true
       "$WINESERVER" -w >/dev/null 2>&1 || true

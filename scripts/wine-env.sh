@@ -1,11 +1,17 @@
-# Sourced by the scripts with the Wine to use: win32 (the 32-bit program,
-# the default) or win64 (its 64-bit test twin). Sets that Wine's private
-# prefix of the build tree and the settings every Wine process of ours runs
-# with. Each names its loader and server itself: Debian's `wine` wrapper
-# takes the 32-bit loader whenever it is installed, even where the host
-# cannot run it.
+# Sourced by the scripts with the Wine to use: win32 (the 32-bit program on
+# a 32-bit Windows, the default), wow64 (the 32-bit program through WoW64 on
+# a 64-bit Windows, its usual home) or win64 (the 64-bit test twin). Sets
+# that Wine's private prefix of the build tree and the settings every Wine
+# process of ours runs with. Each names its loader and server itself:
+# Debian's `wine` wrapper takes the 32-bit loader whenever it is installed,
+# even where the host cannot run it. The 64-bit loader hands a 32-bit
+# program to the 32-bit one, in the same 64-bit prefix.
+# FENWAREL_WOW64=1 turns win32 into wow64: the tests of the 32-bit build,
+# whose CTest files name win32, run through WoW64 (CTest preset windows-wow64).
 : "${FENWAREL_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
-case "${1:-win32}" in
+fenwarel_wine="${1:-win32}"
+if [ "$fenwarel_wine" = win32 ] && [ "${FENWAREL_WOW64:-0}" = 1 ]; then fenwarel_wine=wow64; fi
+case "$fenwarel_wine" in
   win32)
     export WINEARCH=win32
     export WINEPREFIX="${FENWAREL_PREFIX_WIN32:-$FENWAREL_ROOT/build/wineprefix}"
@@ -18,8 +24,14 @@ case "${1:-win32}" in
     export WINELOADER=/usr/lib/wine/wine64
     export WINESERVER=/usr/lib/wine/wineserver64
     ;;
+  wow64)
+    export WINEARCH=win64
+    export WINEPREFIX="${FENWAREL_PREFIX_WOW64:-$FENWAREL_ROOT/build/wineprefix-wow64}"
+    export WINELOADER=/usr/lib/wine/wine64
+    export WINESERVER=/usr/lib/wine/wineserver64
+    ;;
   *)
-    echo "wine-env.sh: unknown Wine '$1' (win32 or win64)" >&2
+    echo "wine-env.sh: unknown Wine '$fenwarel_wine' (win32, wow64 or win64)" >&2
     return 2
     ;;
 esac

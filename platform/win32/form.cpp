@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "platform/error.h"
 #include "platform/guarded.h"
+#include "platform/startup_trace.h"
 #include "platform/unique_handle.h"
 
 namespace platform {
@@ -106,14 +109,43 @@ struct Form::Impl {
   int clientWidth = 0;  // twips
   int clientHeight = 0;
   int iconId = 0;  // given to the window when it is first shown
+  // Made when first needed: a run whose window never shows, such as the
+  // installer's, is spared the controls and their fonts.
+  std::span<const ControlLayout> pending;
   std::vector<Control> controls;
 
   Impl(FormEvents& owner, const FormLayout& layout)
-      : events(owner), clientWidth(layout.clientWidth), clientHeight(layout.clientHeight) {}
+      : events(owner),
+        clientWidth(layout.clientWidth),
+        clientHeight(layout.clientHeight),
+        pending(layout.controls) {}
 
   [[nodiscard]] int Pixels(int twips) const { return MulDiv(twips, dpi, kTwipsPerInch); }
 
+  // Creates the controls, in tab order: the order of creation is the order Tab follows.
+  void CreateControls() {
+    if (window == nullptr || pending.empty()) {
+      return;
+    }
+    const LOGFONTA font = MessageFont(calls, dpi);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    for (const ControlLayout& control : std::exchange(pending, {})) {
+      DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+      style |=
+          control.kind == ControlKind::CheckBox ? (BS_AUTOCHECKBOX | BS_MULTILINE) : BS_PUSHBUTTON;
+      HWND child = CreateWindowExA(
+          0, "BUTTON", control.caption, style, Pixels(control.left), Pixels(control.top),
+          Pixels(control.width), Pixels(control.height), window,
+          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+      SetWindowSubclass(child, &ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+      controls.push_back({control, child, control.width, font, 0, UniqueFont()});
+      ApplyFont(controls.back());
+    }
+    TraceMark("controls");
+  }
+
   Control& Find(int id) {
+    CreateControls();
     auto it = std::find_if(controls.begin(), controls.end(),
                            [&](const Control& c) { return c.layout.id == id; });
     if (it == controls.end()) {
@@ -358,22 +390,7 @@ Form::Form(const FormLayout& layout, FormEvents& events)
     impl_->FitClient(size);
   }
 
-  const LOGFONTA font = MessageFont(impl_->calls, impl_->dpi);
-  // Created in tab order: the order of creation is the order Tab follows.
-  for (const ControlLayout& control : layout.controls) {
-    DWORD controlStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
-    controlStyle |=
-        control.kind == ControlKind::CheckBox ? (BS_AUTOCHECKBOX | BS_MULTILINE) : BS_PUSHBUTTON;
-    HWND window = CreateWindowExA(
-        0, "BUTTON", control.caption, controlStyle, impl_->Pixels(control.left),
-        impl_->Pixels(control.top), impl_->Pixels(control.width), impl_->Pixels(control.height),
-        impl_->window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance,
-        nullptr);
-    SetWindowSubclass(window, &Impl::ControlProc, kSubclassId,
-                      reinterpret_cast<DWORD_PTR>(impl_.get()));
-    impl_->controls.push_back({control, window, control.width, font, 0, UniqueFont()});
-    impl_->ApplyFont(impl_->controls.back());
-  }
+  TraceMark("window");
 }
 
 Form::~Form() { Close(); }
@@ -387,6 +404,7 @@ bool Form::IsVisible() const {
 }
 
 void Form::Show() {
+  impl_->CreateControls();
   // The icons are read only for a window that shows: an installer's run,
   // whose window never does, is spared the work.
   if (impl_->iconId != 0) {
@@ -399,6 +417,7 @@ void Form::Show() {
     }
     impl_->iconId = 0;
   }
+  TraceMark("icons");
   ShowWindow(impl_->window, SW_SHOWNORMAL);
   SetForegroundWindow(impl_->window);
   if (FocusedControl() == 0 && !impl_->controls.empty()) {

@@ -294,44 +294,38 @@ TEST_F(FenwarelE2e, UninstallClosesAnOpenDialogWithoutSaving) {
   EXPECT_EQ(service_->MessagesAfterSettling(), std::vector<Message>{kInstallChanged});
 }
 
-// On 64-bit Windows, HKLM\Software has a 32-bit view (Wow6432Node) beside
-// the 64-bit one. The 32-bit program, like the 32-bit hotkey service, keeps
-// its marker in the 32-bit view; the 64-bit twin in the 64-bit view. Under a
-// 32-bit Windows there is one view and nothing to tell apart.
+// On 64-bit Windows HKLM\Software has a 32-bit view beside the 64-bit one.
+// The 32-bit program, like the 32-bit hotkey service, keeps its marker in
+// the 32-bit view, which 64-bit programs and regedit see under
+// Software\WOW6432Node; the 64-bit twin keeps it in the 64-bit view. Neither
+// touches the other width's marker. A 32-bit Windows has one view.
 TEST_F(FenwarelE2e, TheMarkerLivesInTheRegistryViewOfTheProgramsWidth) {
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  if (sizeof(void*) == 4 && wow64 == FALSE) {
+  const bool twin = sizeof(void*) == 8;
+  if (!twin && !e2e::UnderWow64()) {
     GTEST_SKIP() << "a 32-bit Windows has a single registry view";
   }
-  auto markerIn = [](REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  };
-  auto expectMarkerOnlyIn = [&](const std::string& exe, REGSAM view, REGSAM other) {
-    for (REGSAM each : {view, other}) {
-      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, each, 0);
-    }
-    Process program(exe, "-i");
-    EXPECT_EQ(program.Wait(), 0U) << exe;
-    EXPECT_TRUE(markerIn(view)) << exe;
-    EXPECT_FALSE(markerIn(other)) << exe;
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, view, 0);
-  };
-  if (sizeof(void*) == 8) {
-    expectMarkerOnlyIn(Exe(), KEY_WOW64_64KEY, KEY_WOW64_32KEY);
+  const REGSAM own = twin ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  const REGSAM other = twin ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, nullptr, 0, KEY_WRITE | other,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+  RegCloseKey(key);
+
+  Process install(Exe(), "-i");
+  EXPECT_EQ(install.Wait(), 0U);
+  EXPECT_EQ(e2e::DefaultTextInView(kMarkerKey, own), "1");
+  if (!twin) {
+    EXPECT_EQ(e2e::DefaultTextInView("Software\\WOW6432Node\\Zelmoor\\Hotkey", KEY_WOW64_64KEY),
+              "1");
   }
-  // The 32-bit program itself: on the twin's 64-bit Windows only where the
-  // host runs 32-bit code (the test script says so), else as the test's own width.
-  const bool product = sizeof(void*) == 4 || std::getenv("FENWAREL_PRODUCT_IN_WIN64") != nullptr;
-  if (product) {
-    const std::string exe =
-        sizeof(void*) == 4 ? Exe() : BinDir() + "..\\..\\windows\\bin\\Fenwarel.exe";
-    expectMarkerOnlyIn(exe, KEY_WOW64_32KEY, KEY_WOW64_64KEY);
+  Process uninstall(Exe(), "-u");
+  EXPECT_EQ(uninstall.Wait(), 0U);
+  EXPECT_EQ(e2e::DefaultTextInView(kMarkerKey, own), "");
+  EXPECT_EQ(e2e::DefaultTextInView(kMarkerKey, other), "1");
+  for (REGSAM view : {own, other}) {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, view, 0);
   }
 }
 
@@ -650,15 +644,37 @@ TEST_F(FenwarelE2e, TheServiceLibraryComesFromTheFirstFolderThatHasIt) {
     ASSERT_NE(CopyFileA((BinDir() + "planted\\Orvisk.dll").c_str(), copy.c_str(), FALSE), 0)
         << copy;
   }
+  // Through WoW64 the 32-bit system folder is SysWOW64: GetSystemDirectory
+  // names System32, and the file system takes a 32-bit program to SysWOW64,
+  // where the 32-bit service installs its library.
+  const bool wow64 = e2e::UnderWow64();
+  const std::string wow64Copy = wow64 ? folderOf(GetSystemWow64DirectoryA) + "Orvisk.dll" : "";
+  if (wow64) {
+    EXPECT_NE(GetFileAttributesA(wow64Copy.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
   // Which copy a run of -i loaded; each one is taken away after its turn.
-  for (const std::string& copy : copies) {
+  auto loadedFrom = [&] {
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kStandInState, "LoadedFrom");
     Process program(exe, "-i");
     EXPECT_EQ(program.Wait(), 0U);
     const auto loaded = e2e::Read(HKEY_CURRENT_USER, kStandInState, "LoadedFrom");
-    EXPECT_EQ(lstrcmpiA(loaded ? loaded->second.c_str() : "(none)", copy.c_str()), 0)
-        << (loaded ? loaded->second.c_str() : "(none)") << " instead of " << copy;
+    return std::string(loaded ? loaded->second.c_str() : "(none)");
+  };
+  for (const std::string& copy : copies) {
+    const std::string loaded = loadedFrom();
+    // The system folder's copy may be named by either of its two paths.
+    EXPECT_TRUE(lstrcmpiA(loaded.c_str(), copy.c_str()) == 0 ||
+                (copy == copies[1] && lstrcmpiA(loaded.c_str(), wow64Copy.c_str()) == 0))
+        << loaded << " instead of " << copy;
     DeleteFileA(copy.c_str());
+  }
+  // The 64-bit System32, reached from a 32-bit program as Sysnative, is no
+  // folder of the 32-bit program's: a copy there stays unloaded.
+  if (wow64) {
+    const std::string native = folderOf(GetSystemWindowsDirectoryA) + "Sysnative\\Orvisk.dll";
+    ASSERT_NE(CopyFileA((BinDir() + "planted\\Orvisk.dll").c_str(), native.c_str(), FALSE), 0);
+    EXPECT_EQ(loadedFrom(), "(none)");
+    DeleteFileA(native.c_str());
   }
 }
 

@@ -453,6 +453,31 @@ inline std::optional<DWORD> ReadDword(HKEY root, const char* path, const char* n
   return number;
 }
 
+// --- 64-bit Windows ----------------------------------------------------------------
+
+// True for a 32-bit process on 64-bit Windows, through WoW64: the 32-bit
+// program's usual home. There its HKLM\Software is the 32-bit view
+// (Software\WOW6432Node of the 64-bit one), its System32 is SysWOW64 and its
+// program folder "Program Files (x86)".
+inline bool UnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) != 0 && wow64 != FALSE;
+}
+
+// The default value's text of HKLM\`path` in the registry view `view`
+// (KEY_WOW64_32KEY or KEY_WOW64_64KEY): "" without one, nullopt without the key.
+inline std::optional<std::string> DefaultTextInView(const char* path, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::string text(256, '\0');
+  DWORD size = 255;
+  RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &size);
+  RegCloseKey(key);
+  return std::string(text.c_str());
+}
+
 // Closes every window of a class, as left behind by an earlier run, and
 // waits until they are gone.
 inline void CloseAll(const char* className) {

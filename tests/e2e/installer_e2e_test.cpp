@@ -67,6 +67,32 @@ std::string KnownFolder(int id) {
 
 std::string InstallFolder() { return KnownFolder(CSIDL_PROGRAM_FILES) + "\\Zelmoor\\Hotkey\\"; }
 
+// On 64-bit Windows the other width's program folder and registry view,
+// which the package must leave alone: the 64-bit "Program Files" and view for
+// the 32-bit program, "Program Files (x86)" and the 32-bit view for the
+// 64-bit twin. A 32-bit Windows has neither.
+bool HasOtherWidth() { return sizeof(void*) == 8 || e2e::UnderWow64(); }
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+std::string OtherProgramFiles() {
+  if (sizeof(void*) == 8) {
+    return KnownFolder(CSIDL_PROGRAM_FILESX86);
+  }
+  std::string folder(MAX_PATH, '\0');
+  folder.resize(GetEnvironmentVariableA("ProgramW6432", folder.data(), MAX_PATH));
+  return folder;
+}
+
+// msiexec as an administrator starts it: on 64-bit Windows the 64-bit one,
+// which a 32-bit process reaches as Sysnative.
+std::string MsiexecExe() {
+  if (e2e::UnderWow64()) {
+    std::string windows(MAX_PATH, '\0');
+    windows.resize(GetSystemWindowsDirectoryA(windows.data(), MAX_PATH));
+    return windows + "\\Sysnative\\msiexec.exe";
+  }
+  return SystemFolder() + "\\msiexec.exe";
+}
+
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -182,17 +208,40 @@ class InstallerE2e : public ::testing::Test {
     e2e::DeleteTreeOf(HKEY_CURRENT_USER, kStandInState);
     e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kMarkerKey);
     e2e::DeleteTreeOf(HKEY_LOCAL_MACHINE, kSettingsKey);
+    // A marker of the other width's program, which every run must leave as it is.
+    if (HasOtherWidth()) {
+      HKEY key = nullptr;
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, nullptr, 0, KEY_WRITE | kOtherView,
+                      nullptr, &key, nullptr);
+      RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+      RegCloseKey(key);
+    }
     service_.emplace();
     ASSERT_NE(service_->Window(), nullptr) << "the stand-in service did not start";
   }
-  void TearDown() override { service_.reset(); }
+  void TearDown() override {
+    service_.reset();
+    if (HasOtherWidth()) {
+      EXPECT_EQ(e2e::DefaultTextInView(kMarkerKey, kOtherView), "1");
+      EXPECT_FALSE(Exists(OtherProgramFiles() + "\\Zelmoor")) << OtherProgramFiles();
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, kOtherView, 0);
+    }
+  }
 
   // msiexec as an administrator runs it, silent and with a verbose log
   // beside the tests; its exit code, or nullopt when it hangs.
   static std::optional<DWORD> Msiexec(const std::string& arguments, const std::string& log) {
-    Process msiexec(SystemFolder() + "\\msiexec.exe",
+    Process msiexec(MsiexecExe(),
                     arguments + " /norestart /l*v \"" + BinDir() + "installer-" + log + ".log\"");
     return msiexec.Wait(120000);
+  }
+  // The log of that run, without the NULs of a UTF-16 one.
+  static std::string LogOf(const std::string& log) {
+    std::stringstream text;
+    text << std::ifstream(BinDir() + "installer-" + log + ".log", std::ios::binary).rdbuf();
+    std::string bytes = text.str();
+    std::erase(bytes, '\0');
+    return bytes;
   }
   static std::optional<std::string> Marker() {
     auto value = e2e::Read(HKEY_LOCAL_MACHINE, kMarkerKey, "");
@@ -207,8 +256,13 @@ class InstallerE2e : public ::testing::Test {
 TEST_F(InstallerE2e, SilentInstallAndUninstall) {
   ASSERT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "install"), 0U);
 
-  // The program of this build and its language files, none of the stand-ins.
+  // The program of this build and its language files, none of the stand-ins;
+  // on 64-bit Windows the x86 package's folder is "Program Files (x86)".
   EXPECT_TRUE(OnlyTheProgramAndItsLanguages(FilesIn(InstallFolder())));
+  if (e2e::UnderWow64()) {
+    EXPECT_NE(InstallFolder().find("\\Program Files (x86)\\Zelmoor\\Hotkey\\"), std::string::npos)
+        << InstallFolder();
+  }
   EXPECT_EQ(FileVersion(InstallFolder() + "Fenwarel.exe"), FENWAREL_VERSION ".0");
 
   // Both runs of -i reached the service: Wine has one session for all.
@@ -288,7 +342,7 @@ TEST_F(InstallerE2e, UpgradeReplacesTheOlderVersionAndADowngradeIsRefused) {
   // Silent, msiexec only fails; with its basic interface it says why.
   EXPECT_EQ(Msiexec("/i \"" + Package() + "\" /qn", "downgrade"),
             static_cast<DWORD>(ERROR_INSTALL_FAILURE));
-  Process shown(SystemFolder() + "\\msiexec.exe", "/i \"" + Package() + "\" /qb");
+  Process shown(MsiexecExe(), "/i \"" + Package() + "\" /qb");
   HWND box = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (box = e2e::WindowOf(shown.Id(), "#32770")) != nullptr; }));
   EXPECT_NE(AllTextOf(box).find("A newer version of ZELMOOR Hotkey is already installed."),
@@ -323,9 +377,13 @@ TEST_F(InstallerE2e, AFailedInstallOrUninstallPutsTheMarkerBack) {
     if (*before != '\0') {
       e2e::WriteText(HKEY_LOCAL_MACHINE, kMarkerKey, "", before);
     }
-    EXPECT_TRUE(
-        failed(Msiexec("/i \"" + FailingPackage() + "\" /qn FENWAREL_FAIL=install",
-                       std::string("failed-install-") + (*before ? "marked" : "unmarked"))));
+    const std::string log = std::string("failed-install-") + (*before ? "marked" : "unmarked");
+    EXPECT_TRUE(failed(Msiexec("/i \"" + FailingPackage() + "\" /qn FENWAREL_FAIL=install", log)));
+    // The search read the marker in the program's own view, not the other
+    // width's "1" (SetUp): the rollback's -u depends on it.
+    EXPECT_EQ(LogOf(log).find("Property(S): MARKERBEFORE = 1") != std::string::npos,
+              *before != '\0')
+        << "the marker said '" << before << "' before";
     // Wine 8 runs a rollback's own file removal before the package's rollback
     // actions, so -u finds no program to start there; Windows runs the
     // rollback backwards, with the program still in place.
