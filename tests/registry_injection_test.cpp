@@ -3,6 +3,7 @@
 // not only the target. Natively, against the substitute.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -29,11 +30,48 @@ void* operator new(std::size_t size) {
   }
   return block;
 }
+// Every form of new and delete is replaced, so that none pairs with the
+// sanitizer's own (the library's stable sort takes the nothrow form).
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  const auto align = static_cast<std::size_t>(alignment);
+  if (allocationsUntilFailure != 0 && !platform::fake::InsideRegistryCall() &&
+      --allocationsUntilFailure == 0) {
+    throw std::bad_alloc();
+  }
+  void* block = std::aligned_alloc(align, std::max(align, (size + align - 1) / align * align));
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  return block;
+}
+void* operator new(std::size_t size, const std::nothrow_t& /*tag*/) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return operator new(size, alignment);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t /*size*/) noexcept { std::free(block); }
-void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* block, std::align_val_t /*alignment*/) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t /*size*/, std::align_val_t /*alignment*/) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t& /*tag*/) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t /*size*/) noexcept { std::free(block); }
+void operator delete[](void* block, std::align_val_t /*alignment*/) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t /*size*/, std::align_val_t /*alignment*/) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t& /*tag*/) noexcept { std::free(block); }
 
 namespace {
 
