@@ -6,7 +6,8 @@
 //
 //   startup_bench [ROUNDS [RUNS]]   RUNS runs (3) of ROUNDS interleaved rounds
 //                                   (61): each run's medians and ratios, then
-//                                   the median of the runs' medians and their range
+//                                   the median of the runs' medians and their
+//                                   range, and of the rounds' own ratios
 //   startup_bench trace [ROUNDS]    in the build with FENWAREL_STARTUP_TRACE:
 //                                   where an -i run and the hidden floor spend
 //                                   their time, from creation to exit, median
@@ -53,8 +54,9 @@ PROCESS_INFORMATION Start(const std::string& exe, const std::string& arguments) 
   return info;
 }
 
-// A closed window leaves the desktop to repaint what it covered: that work
-// is not charged to the next start.
+// A closed window leaves the desktop to repaint what it covered, and an ended
+// process leaves Wine and the X server to tidy up after it: neither is
+// charged to the next start.
 void Settle() { Sleep(100); }
 
 // Milliseconds until a visible window of `className` exists, then closes it.
@@ -79,6 +81,7 @@ double UntilExit(const std::string& exe, const std::string& arguments) {
   WaitForSingleObject(info.hProcess, INFINITE);
   double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
   CloseHandle(info.hProcess);
+  Settle();
   return elapsed;
 }
 
@@ -101,10 +104,21 @@ const char* WindowsKind() {
 struct RunMedians {
   double dialog, themed, install, hidden;
   double dialogMinima, installMinima;  // ratios of the minima, which contention hardly moves
+  // Medians of each round's own ratio: the two starts of a round meet the
+  // machine in nearly the same state, so a drift of its speed cancels out.
+  double dialogPaired, installPaired;
 };
 
 double Minimum(const std::vector<double>& samples) {
   return *std::min_element(samples.begin(), samples.end());
+}
+
+double PairedRatio(const std::vector<double>& program, const std::vector<double>& floor) {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < program.size(); ++i) {
+    ratios.push_back(program[i] / floor[i]);
+  }
+  return Median(ratios);
 }
 
 RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& floor) {
@@ -124,7 +138,9 @@ RunMedians OneRun(int rounds, const std::string& fenwarel, const std::string& fl
           Median(install),
           Median(hidden),
           Minimum(dialog) / Minimum(themed),
-          Minimum(install) / Minimum(hidden)};
+          Minimum(install) / Minimum(hidden),
+          PairedRatio(dialog, themed),
+          PairedRatio(install, hidden)};
 }
 
 // The median of `values` and their range, as "median (min to max)".
@@ -150,10 +166,11 @@ int Measure(int rounds, int runs) {
     const RunMedians medians = OneRun(rounds, fenwarel, floor);
     results.push_back(medians);
     std::printf(
-        "run %d: dialog visible %6.1f ms, floor %6.1f ms, ratio %.3f (minima %.3f);"
-        " -i run %6.1f ms, floor %6.1f ms, ratio %.3f (minima %.3f)\n",
-        run, medians.dialog, medians.themed, medians.dialog / medians.themed, medians.dialogMinima,
-        medians.install, medians.hidden, medians.install / medians.hidden, medians.installMinima);
+        "run %d: dialog visible %6.1f ms, floor %6.1f ms, ratio %.3f (rounds %.3f, minima %.3f);"
+        " -i run %6.1f ms, floor %6.1f ms, ratio %.3f (rounds %.3f, minima %.3f)\n",
+        run, medians.dialog, medians.themed, medians.dialog / medians.themed, medians.dialogPaired,
+        medians.dialogMinima, medians.install, medians.hidden, medians.install / medians.hidden,
+        medians.installPaired, medians.installMinima);
     std::fflush(stdout);
   }
   auto column = [&](auto pick) {
@@ -174,6 +191,9 @@ int Measure(int rounds, int runs) {
       Spread(column([](const RunMedians& m) { return m.install; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.hidden; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.install / m.hidden; }), "%.3f").c_str());
+  std::printf("median of the rounds' own ratios: dialog visible %s, -i run %s\n",
+              Spread(column([](const RunMedians& m) { return m.dialogPaired; }), "%.3f").c_str(),
+              Spread(column([](const RunMedians& m) { return m.installPaired; }), "%.3f").c_str());
   std::printf("ratio of the minima: dialog visible %s, -i run %s\n",
               Spread(column([](const RunMedians& m) { return m.dialogMinima; }), "%.3f").c_str(),
               Spread(column([](const RunMedians& m) { return m.installMinima; }), "%.3f").c_str());
@@ -232,9 +252,8 @@ std::vector<std::pair<std::string, double>> TracedRun(const std::string& exe,
   WaitForSingleObject(info.hProcess, INFINITE);
   if (dialogClass == nullptr) {
     seen = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
-  } else {
-    Settle();
   }
+  Settle();
   FILETIME creation{}, exit{}, kernel{}, user{};
   GetProcessTimes(info.hProcess, &creation, &exit, &kernel, &user);
   CloseHandle(info.hProcess);

@@ -1,5 +1,6 @@
 #include "platform/service_library.h"
 
+#include <array>
 #include <string>
 
 #include "platform/program_folder.h"
@@ -15,16 +16,25 @@ constexpr const char* kLibrary = "Orvisk.dll";
 // (a planted copy would run inside a program that writes machine-wide
 // settings) and never along PATH, whose folders users and other installers
 // may write to.
-HMODULE LoadServiceLibrary() {
-  for (const std::wstring& folder : {ProgramFolder(), SystemFolder(), WindowsFolder()}) {
-    if (folder.empty()) {
-      continue;
+std::array<std::wstring, 3> LibraryPaths() {
+  std::array<std::wstring, 3> paths{ProgramFolder(), SystemFolder(), WindowsFolder()};
+  for (std::wstring& path : paths) {
+    if (!path.empty()) {
+      path += Widened(kLibrary);
     }
-    // A folder without the file is passed over at the cost of a look at the
-    // file system, not of a failed load, which is many times dearer. Its own
-    // dependencies are looked for beside it first.
-    const std::wstring path = folder + Widened(kLibrary);
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  }
+  return paths;
+}
+
+// The library from the first folder that holds it. A folder without the
+// file is passed over at the cost of a look at the file system, not of a
+// failed load, which is many times dearer. Its own dependencies are looked
+// for beside it first. A copy that is loaded already is only handed back:
+// asking for it by its bare name first would make the loader search the
+// disk for it on the first call, while none is loaded yet.
+HMODULE LoadServiceLibrary() {
+  for (const std::wstring& path : LibraryPaths()) {
+    if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
       continue;
     }
     if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
@@ -35,11 +45,12 @@ HMODULE LoadServiceLibrary() {
 }
 
 // Once loaded, the library stays for the life of the process, as an
-// imported one would: it holds the dialog's registration.
+// imported one would: it holds the dialog's registration, and is still used
+// when its file has been moved away since.
 HMODULE Library() {
-  HMODULE module = GetModuleHandleA(kLibrary);
+  HMODULE module = LoadServiceLibrary();
   if (module == nullptr) {
-    module = LoadServiceLibrary();
+    module = GetModuleHandleA(kLibrary);
   }
   TraceMark("searched");
   if (module == nullptr) {

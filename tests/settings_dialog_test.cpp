@@ -257,6 +257,15 @@ TEST_F(DialogTest, AServiceLibraryGoneAtSaveStillSavesAndCloses) {
   EXPECT_FALSE(dialog.Window().IsOpen());
 }
 
+// The loaded library stays in use when its file has been moved away since.
+TEST_F(DialogTest, ALoadedLibraryWhoseFileWentStillTellsTheService) {
+  ZFenwarel dialog;
+  dialog.Load("");
+  TheServiceLibrary().installed = false;
+  ClickWithMouse(dialog.Window(), ZFenwarel::OK);
+  EXPECT_EQ(CallsTo(service_), (std::vector<WindowCall>{{Kind::Send, service_, 2025, 257, 1}}));
+}
+
 TEST_F(DialogTest, NoRunningServiceStillSavesAndSendsToNobody) {
   TheServiceLibrary().serviceWindow = nullptr;
   ZFenwarel dialog;

@@ -28,26 +28,34 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROL
 
 using UniqueFont = UniqueHandle<HFONT, &::DeleteObject>;
 
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
-}
-
 // The calls that let a window follow its own monitor's DPI (Windows 10,
 // version 1607 and later), looked up at run time: the program still starts
 // where they are missing, and there the system's DPI is the only one.
 struct DpiCalls {
+  UINT(WINAPI* getDpiForSystem)() = nullptr;
   UINT(WINAPI* getDpiForWindow)(HWND) = nullptr;
   BOOL(WINAPI* adjustWindowRectExForDpi)(RECT*, DWORD, BOOL, DWORD, UINT) = nullptr;
   BOOL(WINAPI* systemParametersInfoForDpi)(UINT, UINT, void*, UINT, UINT) = nullptr;
 
   DpiCalls() {
     HMODULE user32 = GetModuleHandleA("user32.dll");
+    Find(user32, "GetDpiForSystem", getDpiForSystem);
     Find(user32, "GetDpiForWindow", getDpiForWindow);
     Find(user32, "AdjustWindowRectExForDpi", adjustWindowRectExForDpi);
     Find(user32, "SystemParametersInfoForDpi", systemParametersInfoForDpi);
+  }
+
+  // The system's DPI, which a new window gets on the primary monitor. Asked
+  // without a screen device context where the system can tell it: making
+  // one costs more than the question.
+  [[nodiscard]] int ScreenDpi() const {
+    if (getDpiForSystem != nullptr) {
+      return static_cast<int>(getDpiForSystem());
+    }
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
   }
 
  private:
@@ -78,8 +86,8 @@ LOGFONTA MessageFont(const DpiCalls& calls, int dpi) {
     font.lfHeight = scaled.lfMessageFont.lfHeight;
     font.lfWidth = scaled.lfMessageFont.lfWidth;
   } else {
-    font.lfHeight = MulDiv(font.lfHeight, dpi, ScreenDpi());
-    font.lfWidth = MulDiv(font.lfWidth, dpi, ScreenDpi());
+    font.lfHeight = MulDiv(font.lfHeight, dpi, calls.ScreenDpi());
+    font.lfWidth = MulDiv(font.lfWidth, dpi, calls.ScreenDpi());
   }
   return font;
 }
@@ -113,6 +121,8 @@ struct Form::Impl {
   // installer's, is spared the controls and their fonts.
   std::span<const ControlLayout> pending;
   std::vector<Control> controls;
+  // The message font, shared by the controls until one gets a font of its own.
+  UniqueFont messageFont;
 
   Impl(FormEvents& owner, const FormLayout& layout)
       : events(owner),
@@ -128,6 +138,7 @@ struct Form::Impl {
       return;
     }
     const LOGFONTA font = MessageFont(calls, dpi);
+    messageFont.reset(CreateFontIndirectA(&font));
     HINSTANCE instance = GetModuleHandleA(nullptr);
     for (const ControlLayout& control : std::exchange(pending, {})) {
       DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
@@ -139,7 +150,8 @@ struct Form::Impl {
           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
       SetWindowSubclass(child, &ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
       controls.push_back({control, child, control.width, font, 0, UniqueFont()});
-      ApplyFont(controls.back());
+      // The window is still hidden: nothing to redraw.
+      SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(messageFont.get()), FALSE);
     }
     TraceMark("controls");
   }
@@ -157,7 +169,7 @@ struct Form::Impl {
   // The DPI of the monitor that the window is on.
   [[nodiscard]] int WindowDpi() const {
     UINT own = calls.getDpiForWindow != nullptr ? calls.getDpiForWindow(window) : 0;
-    return own > 0 ? static_cast<int>(own) : ScreenDpi();
+    return own > 0 ? static_cast<int>(own) : calls.ScreenDpi();
   }
 
   // Puts the window's top left corner at `x`, `y` and gives it a client area
@@ -351,29 +363,29 @@ LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wPar
 Form::Form(const FormLayout& layout, FormEvents& events)
     : impl_(std::make_unique<Impl>(events, layout)) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
+  // A second form of the same process finds the class registered already.
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof(windowClass);
-  if (GetClassInfoExA(instance, layout.className, &windowClass) == 0) {
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = &Impl::WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = layout.className;
-    RegisterClassExA(&windowClass);
-  }
+  windowClass.lpfnWndProc = &Impl::WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = layout.className;
+  RegisterClassExA(&windowClass);
 
   // Centred on the primary monitor's work area, laid out at that monitor's
   // DPI, which is the system's unless it changed since the user logged on.
   // The window's own DPI, known once it exists, has the last word.
   impl_->iconId = layout.iconId;
-  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  RECT work{};
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) == 0) {
+    work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
   auto centred = [&](SIZE size) {
     return POINT{work.left + std::max(0L, (work.right - work.left - size.cx) / 2),
                  work.top + std::max(0L, (work.bottom - work.top - size.cy) / 2)};
   };
-  impl_->dpi = ScreenDpi();
+  impl_->dpi = impl_->calls.ScreenDpi();
   SIZE size = impl_->FrameSize();
   POINT at = centred(size);
   impl_->window = CreateWindowExA(kExStyle, layout.className, layout.caption, kStyle, at.x, at.y,
