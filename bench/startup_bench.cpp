@@ -87,7 +87,8 @@ double UntilExit(const std::string& exe, const std::string& arguments) {
 
 double Median(std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
+  const std::size_t half = samples.size() / 2;
+  return samples.size() % 2 == 1 ? samples[half] : (samples[half - 1] + samples[half]) / 2;
 }
 
 // 32-bit Windows, 64-bit Windows through WoW64, or the twin's own 64-bit Windows.
@@ -151,7 +152,7 @@ std::string Spread(std::vector<double> values, const char* format) {
     std::snprintf(buffer.data(), buffer.size(), format, value);
     return std::string(buffer.data());
   };
-  return text(values[values.size() / 2]) + " (" + text(values.front()) + " to " +
+  return text(Median(values)) + " (" + text(values.front()) + " to " +
          text(values.back()) + ")";
 }
 
@@ -191,7 +192,7 @@ int Measure(int rounds, int runs) {
       Spread(column([](const RunMedians& m) { return m.install; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.hidden; }), "%.1f").c_str(),
       Spread(column([](const RunMedians& m) { return m.install / m.hidden; }), "%.3f").c_str());
-  std::printf("median of the rounds' own ratios: dialog visible %s, -i run %s\n",
+  std::printf("rounds' own ratios, median of the runs' medians: dialog visible %s, -i run %s\n",
               Spread(column([](const RunMedians& m) { return m.dialogPaired; }), "%.3f").c_str(),
               Spread(column([](const RunMedians& m) { return m.installPaired; }), "%.3f").c_str());
   std::printf("ratio of the minima: dialog visible %s, -i run %s\n",

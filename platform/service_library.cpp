@@ -29,9 +29,9 @@ std::array<std::wstring, 3> LibraryPaths() {
 // The library from the first folder that holds it. A folder without the
 // file is passed over at the cost of a look at the file system, not of a
 // failed load, which is many times dearer. Its own dependencies are looked
-// for beside it first. A copy that is loaded already is only handed back:
-// asking for it by its bare name first would make the loader search the
-// disk for it on the first call, while none is loaded yet.
+// for beside it first. A copy loaded already from the same folder is only
+// handed back: asking for it by its bare name first would make the loader
+// search the disk for it on the first call, while none is loaded yet.
 HMODULE LoadServiceLibrary() {
   for (const std::wstring& path : LibraryPaths()) {
     if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

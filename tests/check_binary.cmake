@@ -40,7 +40,7 @@ foreach(line IN LISTS imports)
   list(APPEND dlls ${dll})
   # The per-monitor DPI calls are looked up at run time; imported, they would
   # keep the program from starting on Windows before 10.
-  if(PROGRAM AND function MATCHES "^([A-Za-z]+ForDpi|GetDpiForWindow|[A-Za-z]*DpiAwarenessContext)$")
+  if(PROGRAM AND function MATCHES "^([A-Za-z]+ForDpi|GetDpiFor[A-Za-z]+|[A-Za-z]*DpiAwarenessContext)$")
     message(FATAL_ERROR "${FILE} imports ${function}, which older Windows lacks")
   endif()
 endforeach()
