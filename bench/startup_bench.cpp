@@ -152,8 +152,7 @@ std::string Spread(std::vector<double> values, const char* format) {
     std::snprintf(buffer.data(), buffer.size(), format, value);
     return std::string(buffer.data());
   };
-  return text(Median(values)) + " (" + text(values.front()) + " to " +
-         text(values.back()) + ")";
+  return text(Median(values)) + " (" + text(values.front()) + " to " + text(values.back()) + ")";
 }
 
 int Measure(int rounds, int runs) {
