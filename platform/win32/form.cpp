@@ -86,8 +86,9 @@ LOGFONTA MessageFont(const DpiCalls& calls, int dpi) {
     font.lfHeight = scaled.lfMessageFont.lfHeight;
     font.lfWidth = scaled.lfMessageFont.lfWidth;
   } else {
-    font.lfHeight = MulDiv(font.lfHeight, dpi, calls.ScreenDpi());
-    font.lfWidth = MulDiv(font.lfWidth, dpi, calls.ScreenDpi());
+    const int system = calls.ScreenDpi();
+    font.lfHeight = MulDiv(font.lfHeight, dpi, system);
+    font.lfWidth = MulDiv(font.lfWidth, dpi, system);
   }
   return font;
 }
