@@ -97,13 +97,14 @@ class Registry {
   void StoreValue(const TaggedValue& Value);
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
-  // Writes the snapshot `node` to the key `path` below `parent`, then its
-  // subkeys below that; `full` is the key's whole path below the object's
-  // root, where a subkey goes when this key could not be had. kTrue when all
-  // of it was written.
-  Boolean CopyBranch(HKEY parent, const std::string& path, const std::string& full,
+  // Writes the snapshot `node` to the key `names` below `from`, the nearest
+  // target key that could be had (none: `target`, the caller's TargetName
+  // below the root), then its subkeys below that. kTrue when all of it was
+  // written.
+  Boolean CopyBranch(HKEY from, const std::vector<std::string>& names, const std::string& target,
                      const KeyNode& node);
-  Boolean DeleteBranch(HKEY parent, const std::string& path);
+  // Empties the open `key` and deletes it; kTrue when it went.
+  static Boolean DeleteBranch(HKEY key);
 
   HKEY root_ = HKEY_CURRENT_USER;
   std::string rootName_ = "HKCU";

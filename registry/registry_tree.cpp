@@ -1,7 +1,9 @@
 // Copying and deleting whole key trees, members of Registry.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "registry/registry.h"
@@ -11,6 +13,8 @@ namespace {
 
 // Names of values and subkeys up to 255 bytes; a longer one ends its key's enumeration.
 constexpr DWORD kNameCapacity = 256;
+// The longest value name the registry holds, in characters, and its terminator.
+constexpr DWORD kValueNameCapacity = 16384;
 // A count the store could not tell: enumerate until it says there is no more.
 constexpr DWORD kUntilTheEnd = 0xFFFFFFFF;
 
@@ -44,56 +48,123 @@ struct KeyNode {
   std::string name;
   std::vector<CopiedValue> values;
   std::vector<KeyNode> subkeys;
+  bool link = false;  // a symbolic link: left out of the copy
 };
 
 namespace {
 
+// The ANSI spelling of a name as the registry holds it, when the code page
+// spells it exactly: one that it cannot (a character it lacks becomes "?"
+// or a best fit, "ā" becoming "a") would name another key or value, or none.
+std::optional<std::string> Spelled(const WCHAR* name, DWORD length) {
+  if (length == 0) {
+    return std::string();
+  }
+  const int wide = static_cast<int>(length);
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, wide, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) {
+    return std::nullopt;
+  }
+  std::string ansi(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, wide, ansi.data(), size, nullptr, nullptr);
+  std::wstring back(length, L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, back.data(), wide) != wide ||
+      !std::equal(back.begin(), back.end(), name)) {
+    return std::nullopt;
+  }
+  return ansi;
+}
+
+// The value that makes a key a symbolic link.
+bool IsLinkValue(const WCHAR* name, DWORD length, DWORD type) {
+  constexpr std::string_view kLinkValue = "symboliclinkvalue";
+  return type == REG_LINK && length == kLinkValue.size() &&
+         std::equal(kLinkValue.begin(), kLinkValue.end(), name, [](char letter, WCHAR c) {
+           return c < 0x80 && std::tolower(static_cast<unsigned char>(c)) == letter;
+         });
+}
+
+// Whether an open key is, or may be, a symbolic link: only a key whose
+// SymbolicLinkValue is surely missing, or no link's, is not.
+bool MayBeLink(HKEY key) {
+  DWORD type = REG_NONE;
+  const LSTATUS status =
+      RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+  return status != ERROR_FILE_NOT_FOUND && !(status == ERROR_SUCCESS && type != REG_LINK);
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// A text's data as the ANSI calls hand it out: converted from the UTF-16
+// that the wide calls see, two bytes a unit, low byte first.
+std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide, DWORD size) {
+  std::wstring text(size / 2, L'\0');
+  for (std::size_t unit = 0; unit < text.size(); ++unit) {
+    text[unit] = static_cast<WCHAR>(wide[2 * unit] | (wide[2 * unit + 1] << 8));
+  }
+  const auto length = static_cast<int>(text.size());
+  std::vector<BYTE> ansi(static_cast<std::size_t>(
+      length == 0
+          ? 0
+          : WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr)));
+  if (!ansi.empty()) {
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, reinterpret_cast<char*>(ansi.data()),
+                        static_cast<int>(ansi.size()), nullptr, nullptr);
+  }
+  return ansi;
+}
+
 // Reads `count` values of `key` into `values`. False when one could not be
-// read (a name above 255 bytes, or any failure but the end) or will not
-// arrive as it is: a named value of another type is skipped, and a number
-// of more than four bytes arrives as its first four.
-bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values) {
-  // Most values fit this buffer, so that one enumeration call brings the
-  // name, the type and the data; a larger one is probed and read again.
+// read (a name above 255 bytes, which ends the key's values, or any failure
+// but the end) or will not arrive as it is: a name the code page cannot
+// spell and a named value of another type are left out, and a number of
+// more than four bytes arrives as its first four. `link` turns true when
+// the key holds the value that makes it a symbolic link.
+bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& link) {
+  // Names and data come as the registry holds them, in one call for most
+  // values; a text's data is then spelled as the ANSI calls spell it.
   std::vector<BYTE> buffer(4096);
-  std::array<char, kNameCapacity + 1> name{};
+  std::vector<WCHAR> name(kValueNameCapacity);
   bool complete = true;
   for (DWORD index = 0; index < count; ++index) {
-    DWORD nameLength = kNameCapacity;
+    auto nameLength = static_cast<DWORD>(name.size());
     DWORD type = REG_NONE;
     auto size = static_cast<DWORD>(buffer.size());
     LSTATUS status =
-        RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, buffer.data(), &size);
+        RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, buffer.data(), &size);
     if (status == ERROR_MORE_DATA) {
-      // The name may be too long (which ends this key's values) or the data large.
-      nameLength = kNameCapacity;
-      status = RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &type, nullptr, &size);
-      if (status == ERROR_SUCCESS) {
-        buffer.resize(std::max<std::size_t>(buffer.size(), size));
-        DWORD capacity = nameLength + 1;
-        status =
-            RegEnumValueA(key, index, name.data(), &capacity, nullptr, &type, buffer.data(), &size);
-      }
+      buffer.resize(std::max<std::size_t>(buffer.size(), size));
+      nameLength = static_cast<DWORD>(name.size());
+      size = static_cast<DWORD>(buffer.size());
+      status =
+          RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, buffer.data(), &size);
     }
     if (status != ERROR_SUCCESS) {
       return complete && status == ERROR_NO_MORE_ITEMS;
     }
-    std::string valueName(name.data(), nameLength);
-    if (!Copied(valueName, type)) {
+    link = link || IsLinkValue(name.data(), nameLength, type);
+    const std::optional<std::string> spelled = Spelled(name.data(), nameLength);
+    if (spelled && spelled->size() >= kNameCapacity) {
+      return false;
+    }
+    if (!spelled || !Copied(*spelled, type)) {
       complete = false;
       continue;
     }
     if ((type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) && size > 4) {
       complete = false;
     }
-    values.push_back({std::move(valueName), type, {buffer.begin(), buffer.begin() + size}});
+    values.push_back({*spelled, type,
+                      IsText(type) ? AnsiData(buffer, size)
+                                   : std::vector<BYTE>(buffer.begin(), buffer.begin() + size)});
   }
   return complete;
 }
 
 // Reads the open `key` into `node`: its values, then each subkey, opened
-// once, at every depth. False when something could not be read; what could
-// is kept.
+// once, at every depth. A subkey that is a symbolic link is not followed
+// and not copied. False when something could not be read or is left out;
+// what could is kept.
 bool ReadBranch(HKEY key, KeyNode& node) {
   // One question for both counts spares the failing call that would end
   // each enumeration.
@@ -104,24 +175,38 @@ bool ReadBranch(HKEY key, KeyNode& node) {
     subkeyCount = kUntilTheEnd;
     valueCount = kUntilTheEnd;
   }
-  bool complete = ReadValues(key, valueCount, node.values);
-  std::array<char, kNameCapacity> name{};
+  bool complete = ReadValues(key, valueCount, node.values, node.link);
+  if (node.link) {
+    return false;
+  }
+  std::array<WCHAR, kNameCapacity> name{};
   for (DWORD index = 0; index < subkeyCount; ++index) {
-    name.fill('\0');
-    LSTATUS status = RegEnumKeyA(key, index, name.data(), kNameCapacity);
+    DWORD length = kNameCapacity;
+    const LSTATUS status =
+        RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) {
       complete = complete && status == ERROR_NO_MORE_ITEMS;
       break;
     }
+    const std::optional<std::string> spelled = Spelled(name.data(), length);
+    if (spelled && spelled->size() >= kNameCapacity) {
+      complete = false;  // the store's ANSI limit: it ends the key's subkeys
+      break;
+    }
     HKEY opened = nullptr;
-    if (RegOpenKeyA(key, name.data(), &opened) != ERROR_SUCCESS) {
+    // Opened as a link where it is one, so that the walk never leaves the tree.
+    if (!spelled || RegOpenKeyExA(key, spelled->c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &opened) !=
+                        ERROR_SUCCESS) {
       complete = false;  // its branch is left out; the others go on
       continue;
     }
-    const BranchKey child(key, opened);
-    KeyNode& subkey = node.subkeys.emplace_back();
-    subkey.name = name.data();
+    const platform::UniqueKey child(opened);
+    KeyNode subkey;
+    subkey.name = *spelled;
     complete = ReadBranch(child.get(), subkey) && complete;
+    if (!subkey.link) {
+      node.subkeys.push_back(std::move(subkey));
+    }
   }
   return complete;
 }
@@ -150,10 +235,14 @@ LSTATUS WriteValue(HKEY target, const CopiedValue& value) {
       // At most four bytes make the number; a longer value gives its first
       // four. A default value of these types is written as it is, too.
       return RegSetValueExA(target, name.c_str(), 0, value.type, bytes, std::min<DWORD>(size, 4));
-    default:
+    default: {
       // Binary, and a default value of any other type with its own type and
-      // bytes: as text it would arrive garbled.
-      return RegSetValueExA(target, name.c_str(), 0, value.type, bytes, size);
+      // bytes: as text it would arrive garbled. The store looks at the byte
+      // after a text: a zero there would lengthen one stored without its end.
+      std::vector<BYTE> padded(data);
+      padded.push_back(0xFF);
+      return RegSetValueExA(target, name.c_str(), 0, value.type, padded.data(), size);
+    }
   }
 }
 
@@ -245,6 +334,8 @@ Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceN
   ParseRootName(TargetRoot);  // the target root stays in force during the copy
   const std::string source(SourceName);
   HKEY opened = nullptr;
+  // The caller's own names are resolved as Windows resolves them, through
+  // links too; below them, nothing is.
   if (RegOpenKeyA(sourceRoot, source.c_str(), &opened) != ERROR_SUCCESS) {
     return kFalse;
   }
@@ -255,33 +346,81 @@ Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceN
     complete = ReadBranch(sourceKey.get(), tree);
   }
   // Nothing is written before the whole source has been read.
-  const std::string target(TargetName);
-  complete = CopyBranch(root_, target, target, tree) == kTrue && complete;
+  complete = CopyBranch(nullptr, {}, std::string(TargetName), tree) == kTrue && complete;
   return complete ? kTrue : kFalse;
 }
 
-Boolean Registry::CopyBranch(HKEY parent, const std::string& path, const std::string& full,
-                             const KeyNode& node) {
+namespace {
+
+enum class Reached { Key, Failed, Link };
+
+// Opens or makes the target key `names` below `from`, one name at a time,
+// each opened as the link it may be: a link ends the walk, and nothing is
+// made through it. Without `from`, the first name lies below `target`, the
+// caller's TargetName below `root`, and no names mean that key itself.
+Reached TargetKey(HKEY root, const std::string& target, HKEY from,
+                  const std::vector<std::string>& names, platform::UniqueKey& key, bool& existing) {
+  HKEY made = nullptr;
+  DWORD disposition = 0;
+  if (from == nullptr && names.empty()) {
+    if (RegCreateKeyExA(root, target.c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, &made,
+                        &disposition) != ERROR_SUCCESS) {
+      return Reached::Failed;
+    }
+    key.reset(made);
+    existing = disposition != REG_CREATED_NEW_KEY;
+    return Reached::Key;
+  }
+  platform::UniqueKey reached;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool first = i == 0;
+    const std::string path = first && from == nullptr ? target + "\\" + names[i] : names[i];
+    const HKEY parent = !first ? reached.get() : from == nullptr ? root : from;
+    if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED,
+                        nullptr, &made, &disposition) != ERROR_SUCCESS) {
+      return Reached::Failed;
+    }
+    reached.reset(made);
+    existing = disposition != REG_CREATED_NEW_KEY;
+    if (existing && MayBeLink(made)) {
+      return Reached::Link;
+    }
+  }
+  key = std::move(reached);
+  return Reached::Key;
+}
+
+}  // namespace
+
+Boolean Registry::CopyBranch(HKEY from, const std::vector<std::string>& names,
+                             const std::string& target, const KeyNode& node) {
   bool complete = false;
   platform::UniqueKey targetKey;
-  HKEY created = nullptr;
-  DWORD disposition = 0;
-  if (RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, &created,
-                      &disposition) == ERROR_SUCCESS) {
-    targetKey.reset(created);
-    complete = WriteValues(created, node.values, disposition != REG_CREATED_NEW_KEY);
+  bool existing = false;
+  const Reached reached = TargetKey(root_, target, from, names, targetKey, existing);
+  if (reached == Reached::Link) {
+    return kFalse;  // nothing is written through it, nor below what it points to
+  }
+  if (reached == Reached::Key) {
+    complete = WriteValues(targetKey.get(), node.values, existing);
   }
   // Subkeys are tried also when the target could not be had: theirs may be.
   // Each is made below this target key, which spares the store walking the
-  // whole path again. Without that key, or where this path would make no
-  // valid child path (empty, or ending in "\"), the child's whole path is
-  // this key's whole path, "\" and its name, and the store decides, from
-  // the root: never a path that does not lie below the target.
-  const bool byHandle = targetKey && !full.empty() && full.back() != '\\';
+  // whole path again. Without that key, the walk starts again from the
+  // nearest key above that was had. Below an empty TargetName or one that
+  // ends in "\", a subkey's path is TargetName, "\" and its name, and the
+  // store decides: never a path that does not lie below the target.
+  const bool top = from == nullptr && names.empty();
+  const bool byHandle = targetKey && !(top && (target.empty() || target.back() == '\\'));
   for (const KeyNode& child : node.subkeys) {
-    const std::string childFull = full + "\\" + child.name;
-    const Boolean copied = byHandle ? CopyBranch(targetKey.get(), child.name, childFull, child)
-                                    : CopyBranch(root_, childFull, childFull, child);
+    Boolean copied = kFalse;
+    if (byHandle) {
+      copied = CopyBranch(targetKey.get(), {child.name}, target, child);
+    } else {
+      std::vector<std::string> below(names);
+      below.push_back(child.name);
+      copied = CopyBranch(from, below, target, child);
+    }
     complete = copied == kTrue && complete;
   }
   return complete ? kTrue : kFalse;
@@ -293,30 +432,54 @@ Boolean Registry::DeleteTree(std::string_view RootName, std::string_view DelName
   }
   const RestoredRoot restored(root_);
   ParseRootName(RootName);
-  return DeleteBranch(root_, std::string(DelName));
-}
-
-Boolean Registry::DeleteBranch(HKEY parent, const std::string& path) {
-  // Most keys of a tree have no subkeys: deleted through the parent, such a
-  // key takes a single call and is never opened by us.
-  const LSTATUS first = RegDeleteKeyA(parent, path.c_str());
+  const std::string path(DelName);
+  // The caller's own name is resolved as Windows resolves it. A key without
+  // subkeys takes a single call.
+  const LSTATUS first = RegDeleteKeyA(root_, path.c_str());
   if (first == ERROR_SUCCESS) {
     return kTrue;
   }
   HKEY opened = nullptr;
-  if (first == ERROR_FILE_NOT_FOUND ||
-      RegOpenKeyA(parent, path.c_str(), &opened) != ERROR_SUCCESS) {
+  if (first == ERROR_FILE_NOT_FOUND || RegOpenKeyA(root_, path.c_str(), &opened) != ERROR_SUCCESS) {
     return kFalse;
   }
-  const BranchKey key(parent, opened);
-  // A store that keeps keys with subkeys: empty it from the first subkey on.
-  std::array<char, kNameCapacity> name{};
-  while (RegEnumKeyA(key.get(), 0, name.data(), kNameCapacity) == ERROR_SUCCESS) {
-    if (DeleteBranch(key.get(), std::string(name.data())) == kFalse) {
+  const BranchKey key(root_, opened);
+  return DeleteBranch(key.get());
+}
+
+Boolean Registry::DeleteBranch(HKEY key) {
+  // Subkeys are deleted from the first on. One the code page cannot spell,
+  // and a link, are left where they are, and the walk goes on after them;
+  // one that cannot be opened or deleted ends it.
+  std::array<WCHAR, kNameCapacity> name{};
+  DWORD left = 0;
+  for (;;) {
+    DWORD length = kNameCapacity;
+    if (RegEnumKeyExW(key, left, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    const std::optional<std::string> spelled = Spelled(name.data(), length);
+    if (!spelled || spelled->size() >= kNameCapacity) {
+      ++left;
+      continue;
+    }
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(key, spelled->c_str(), REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED, &opened) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    const platform::UniqueKey child(opened);
+    if (MayBeLink(child.get())) {
+      ++left;  // deleting it would need NtDeleteKey; RegDeleteKeyA may take what it points to
+      continue;
+    }
+    // Most keys of a tree have no subkeys: one call deletes such a key.
+    if (RegDeleteKeyA(child.get(), "") != ERROR_SUCCESS && DeleteBranch(child.get()) == kFalse) {
       break;
     }
   }
-  return RegDeleteKeyA(key.get(), "") == ERROR_SUCCESS ? kTrue : kFalse;
+  return RegDeleteKeyA(key, "") == ERROR_SUCCESS ? kTrue : kFalse;
 }
 
 }  // namespace registry

@@ -143,8 +143,9 @@ TEST_F(RegistryFailure, ASourceKeyThatCannotBeReadIsLeftOutAndSaidSo) {
 // Each registry call is a request to the store, which costs far more than
 // the work around it: a copy makes at most one call per key above the least
 // a copy can make (open and close each source key, list each subkey, read
-// each value; make and close each target key, write each value), and a
-// delete of a key without subkeys is one call.
+// each value; make and close each target key, write each value). A delete
+// opens each key below the named one as itself, asks whether it is a link,
+// deletes and closes it: four calls.
 TEST_F(RegistryFailure, TreesCostAtMostOneCallPerKeyAboveTheLeast) {
   constexpr int kValues = 5;
   int keys = 0;
@@ -165,8 +166,10 @@ TEST_F(RegistryFailure, TreesCostAtMostOneCallPerKeyAboveTheLeast) {
   before = platform::fake::RegistryCallCount();
   reg.DeleteTree("HKCU", Path("dst"));
   const auto removal = static_cast<int>(platform::fake::RegistryCallCount() - before);
-  // Four leaves at one call each, two keys with subkeys at seven, the top at eight.
-  EXPECT_LE(removal, 4 + 2 * 7 + 8);
+  // Five keys below the top at four calls; the two with subkeys list them
+  // (one more than they have) and are deleted again once empty; the top
+  // is tried, opened, listed, deleted and closed.
+  EXPECT_LE(removal, 5 * 4 + (3 + 1) + (2 + 1) + (2 + 3 + 2));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
 }
 

@@ -12,6 +12,10 @@
 
 namespace platform::fake {
 
+// The full path of this user's hive, HKEY_CURRENT_USER, as a link names it
+// in its SymbolicLinkValue.
+inline constexpr const wchar_t* kCurrentUserKeyPath = L"\\Registry\\User\\S-1-5-21-0-0-0-1000";
+
 // Empties every root and forgets refusals and open handles.
 void ResetRegistry();
 

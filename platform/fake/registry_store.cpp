@@ -1,6 +1,8 @@
-// In-memory registry with the observable behaviour of the Win32 ANSI calls:
+// In-memory registry with the observable behaviour of the Win32 calls:
 // return codes, reported sizes, case-insensitive names, subkeys enumerated
-// in sorted order, handles that outlive the deletion of their key.
+// in sorted order, handles that outlive the deletion of their key; names in
+// UTF-16 that the ANSI calls spell in code page 1252, best fit and all;
+// symbolic links followed on every path as Windows follows them.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,88 +13,79 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fake/code_page.h"
 #include "platform/fake/fake_registry.h"
 #include "platform/win32_api.h"
 
 namespace {
 
-// Names compare as the registry compares them: without regard to case, also
-// for the letters beyond ASCII of the substitute's ANSI code page, 1252.
-char Lower(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
-    return static_cast<char>(byte + 0x20);
-  }
-  switch (byte) {
-    case 0x8A:  // S, Oe and Z with caron or ligature
-    case 0x8C:
-    case 0x8E:
-      return static_cast<char>(byte + 0x10);
-    case 0x9F:  // Y with diaeresis
-      return static_cast<char>(0xFF);
-    default:
-      return c;
-  }
-}
+using platform::fake::ToAnsi;
+using platform::fake::ToWide;
+using platform::fake::Upper;
 
-std::string Folded(std::string_view text) {
-  std::string folded(text);
-  std::transform(folded.begin(), folded.end(), folded.begin(), Lower);
+// Names compare as the registry compares them: each character in upper
+// case, beyond ASCII too.
+std::wstring Folded(std::wstring_view text) {
+  std::wstring folded(text);
+  std::transform(folded.begin(), folded.end(), folded.begin(), Upper);
   return folded;
 }
 
 // Compared letter by letter, without a folded copy: a key may have
 // thousands of subkeys, each looked up by name.
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return Upper(x) == Upper(y); });
 }
 
-bool FoldedLess(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(Lower(x)) < static_cast<unsigned char>(Lower(y));
-  });
+bool FoldedLess(std::wstring_view a, std::wstring_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](wchar_t x, wchar_t y) { return Upper(x) < Upper(y); });
 }
+
+constexpr std::wstring_view kLinkValue = L"SymbolicLinkValue";
 
 struct Value {
-  std::string name;
+  std::wstring name;
   DWORD type = REG_NONE;
   std::vector<BYTE> data;
 };
 
 struct Key {
-  std::string name;
+  std::wstring name;
   std::uintptr_t root = 0;
   Key* parent = nullptr;
   std::vector<std::shared_ptr<Key>> children;  // sorted by folded name
   std::vector<Value> values;                   // in order of creation
   bool deleted = false;
   bool isVolatile = false;  // gone at the next start; holds volatile subkeys only
+  bool isLink = false;      // its SymbolicLinkValue names the key it stands for
 
   // Children stay sorted by folded name: a key may have thousands.
-  [[nodiscard]] auto Place(std::string_view childName) const {
+  [[nodiscard]] auto Place(std::wstring_view childName) const {
     return std::lower_bound(
         children.begin(), children.end(), childName,
-        [](const auto& child, std::string_view name) { return FoldedLess(child->name, name); });
+        [](const auto& child, std::wstring_view name) { return FoldedLess(child->name, name); });
   }
-  std::shared_ptr<Key> Child(std::string_view childName) const {
+  std::shared_ptr<Key> Child(std::wstring_view childName) const {
     auto it = Place(childName);
     return it == children.end() || !SameName((*it)->name, childName) ? nullptr : *it;
   }
-  Value* FindValue(std::string_view valueName) {
+  Value* FindValue(std::wstring_view valueName) {
     auto it = std::find_if(values.begin(), values.end(),
                            [&](const Value& v) { return SameName(v.name, valueName); });
     return it == values.end() ? nullptr : &*it;
   }
   // Root and path, folded, as refusals name them.
-  std::string Path() const {
+  std::wstring Path() const {
     std::vector<const Key*> chain;
     for (const Key* k = this; k->parent != nullptr; k = k->parent) {
       chain.push_back(k);
     }
-    std::string path;
+    std::wstring path;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      path += path.empty() ? "" : "\\";
+      path += path.empty() ? L"" : L"\\";
       path += Folded((*it)->name);
     }
     return path;
@@ -102,8 +95,8 @@ struct Key {
 struct Refusal {
   platform::fake::RegistryOperation operation;
   std::uintptr_t root;
-  std::string path;
-  std::optional<std::string> valueName;  // of a SetValue refusal: this value only
+  std::wstring path;
+  std::optional<std::wstring> valueName;  // of a SetValue refusal: this value only
 };
 
 struct Store {
@@ -145,6 +138,8 @@ struct Store {
     return handle == handles.end() ? nullptr : handle->second;
   }
 
+  std::shared_ptr<Key> Root(HKEY key) const { return roots.at(Id(key)); }
+
   HKEY NewHandle(std::shared_ptr<Key> key) {
     std::uintptr_t id = nextHandle;
     nextHandle += 4;
@@ -153,7 +148,7 @@ struct Store {
   }
 
   bool Refused(platform::fake::RegistryOperation operation, const Key& key,
-               std::string_view valueName = {}) const {
+               std::wstring_view valueName = {}) const {
     return std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) {
       return r.operation == operation && r.root == key.root && r.path == key.Path() &&
              (!r.valueName || SameName(*r.valueName, valueName));
@@ -190,30 +185,142 @@ class Call {
   LSTATUS injected_ = ERROR_SUCCESS;
 };
 
-// Splits a relative path into key names. A leading backslash is refused as
-// Windows does; backslashes in a row count as one, and a trailing one is
-// tolerated.
-bool SplitPath(std::string_view path, std::vector<std::string>& names) {
-  if (!path.empty() && path.front() == '\\') {
-    return false;
-  }
+// Splits a path into key names: backslashes in a row count as one, and a
+// trailing one is tolerated.
+std::vector<std::wstring> Names(std::wstring_view path) {
+  std::vector<std::wstring> names;
   while (!path.empty()) {
-    std::size_t cut = path.find('\\');
-    std::string_view name = path.substr(0, cut);
-    if (!name.empty()) {
-      names.emplace_back(name);
+    const std::size_t cut = path.find(L'\\');
+    if (cut != 0) {
+      names.emplace_back(path.substr(0, cut));
     }
-    path = cut == std::string_view::npos ? std::string_view{} : path.substr(cut + 1);
+    path = cut == std::wstring_view::npos ? std::wstring_view{} : path.substr(cut + 1);
   }
-  return true;
+  return names;
 }
 
 using platform::fake::RegistryOperation;
 
-// Creates what is missing when `create`, volatile or not as `isVolatile`
-// says; a volatile key refuses a child that is not.
-LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create,
-                     bool* created = nullptr, bool isVolatile = false) {
+// Where a link points: the root and the names below it of its
+// SymbolicLinkValue, a full path of the form \Registry\Machine\... or
+// \Registry\User\<the user's SID>\... (this user's hive is HKCU). False
+// when the value is missing or names no key of ours.
+bool LinkTarget(Key& link, std::shared_ptr<Key>& root, std::vector<std::wstring>& names) {
+  const Value* value = link.FindValue(kLinkValue);
+  if (value == nullptr || value->type != REG_LINK || value->data.size() % 2 != 0) {
+    return false;
+  }
+  std::wstring path;
+  for (std::size_t i = 0; i < value->data.size(); i += 2) {
+    path += static_cast<wchar_t>(value->data[i] | (value->data[i + 1] << 8));
+  }
+  if (path.empty() || path.front() != L'\\') {
+    return false;
+  }
+  names = Names(path);
+  Store& store = TheStore();
+  const std::vector<std::wstring> user = Names(platform::fake::kCurrentUserKeyPath);
+  if (names.size() >= 2 && SameName(names[0], L"Registry") && SameName(names[1], L"Machine")) {
+    root = store.Root(HKEY_LOCAL_MACHINE);
+    names.erase(names.begin(), names.begin() + 2);
+  } else if (names.size() >= 3 && SameName(names[0], user[0]) && SameName(names[1], user[1]) &&
+             SameName(names[2], user[2])) {
+    root = store.Root(HKEY_CURRENT_USER);
+    names.erase(names.begin(), names.begin() + 3);
+  } else if (names.size() >= 2 && SameName(names[0], L"Registry") && SameName(names[1], L"User")) {
+    root = store.Root(HKEY_USERS);
+    names.erase(names.begin(), names.begin() + 2);
+  } else {
+    return false;
+  }
+  // A terminator stored with the path is part of its last name.
+  return std::none_of(names.begin(), names.end(),
+                      [](const std::wstring& name) { return name.find(L'\0') != name.npos; });
+}
+
+// How a path is walked: what is made when missing, and whether a link as
+// its last name is the key itself rather than the key it points to.
+struct Walk {
+  bool create = false;
+  bool openLink = false;    // REG_OPTION_OPEN_LINK
+  bool createLink = false;  // REG_OPTION_CREATE_LINK
+  bool isVolatile = false;  // REG_OPTION_VOLATILE: a volatile key refuses a child that is not
+};
+
+// Windows follows a chain of at most 32 links; a longer one, or a loop,
+// gives ERROR_INVALID_PARAMETER.
+constexpr int kMostLinks = 32;
+
+// Finds (or makes) `names` below `key`, following every link on the way as
+// Windows does: a link starts the walk anew from the key it points to,
+// followed by the names after it. A link is itself only as the last name
+// and with `openLink`, or when no name is left (a handle opened as a link).
+LSTATUS Find(std::shared_ptr<Key> key, std::vector<std::wstring> names, const Walk& walk,
+             std::shared_ptr<Key>& found, bool& created) {
+  Store& store = TheStore();
+  created = false;
+  int links = 0;
+  // A link's own path is not made: names before this index must be there.
+  std::size_t mustExist = 0;
+  if (key->isLink && !names.empty()) {
+    std::vector<std::wstring> target;
+    if (!LinkTarget(*key, key, target)) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+    mustExist = target.empty() ? 0 : target.size() - 1;
+    names.insert(names.begin(), target.begin(), target.end());
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    std::shared_ptr<Key> child = key->Child(names[i]);
+    if (!child) {
+      if (!walk.create || i < mustExist) {
+        return ERROR_FILE_NOT_FOUND;
+      }
+      if (key->isVolatile && !walk.isVolatile) {
+        return ERROR_CHILD_MUST_BE_VOLATILE;
+      }
+      child = std::make_shared<Key>();
+      child->isVolatile = walk.isVolatile;
+      child->isLink = walk.createLink && last;
+      child->name = names[i];
+      child->root = key->root;
+      child->parent = key.get();
+      if (store.Refused(RegistryOperation::Create, *child)) {
+        return ERROR_ACCESS_DENIED;
+      }
+      key->children.insert(key->Place(names[i]), child);
+      created = created || last;
+    } else if (last && walk.createLink) {
+      return ERROR_ALREADY_EXISTS;
+    } else if (child->isLink && !(last && walk.openLink)) {
+      std::vector<std::wstring> target;
+      if (++links > kMostLinks) {
+        return ERROR_INVALID_PARAMETER;
+      }
+      if (!LinkTarget(*child, key, target)) {
+        return ERROR_FILE_NOT_FOUND;
+      }
+      mustExist = target.empty() ? 0 : target.size() - 1;
+      target.insert(target.end(), names.begin() + static_cast<std::ptrdiff_t>(i) + 1, names.end());
+      names = std::move(target);
+      i = static_cast<std::size_t>(-1);  // from the first name of the new path
+      if (names.empty()) {
+        found = key;
+        return ERROR_SUCCESS;
+      }
+      continue;
+    }
+    key = child;
+  }
+  found = key;
+  return ERROR_SUCCESS;
+}
+
+// Opens or creates `subKey` below the key of `parentHandle` and hands out a
+// new handle to it.
+LSTATUS OpenOrCreate(HKEY parentHandle, const std::wstring& subKey, PHKEY result, const Walk& walk,
+                     bool* created = nullptr) {
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -227,46 +334,33 @@ LSTATUS OpenOrCreate(HKEY parentHandle, LPCSTR subKey, PHKEY result, bool create
   }
   // Wine's ANSI calls widen a path into a buffer of 261 characters: a
   // longer one is refused, though each name may have 255.
-  if (subKey != nullptr && std::strlen(subKey) > 260) {
+  if (subKey.size() > 260) {
     return ERROR_MORE_DATA;
   }
-  std::vector<std::string> names;
-  if (!SplitPath(subKey == nullptr ? "" : subKey, names)) {
+  // A leading backslash is refused, as Windows does.
+  if (!subKey.empty() && subKey.front() == L'\\') {
     return ERROR_BAD_PATHNAME;
   }
   if (key->deleted) {
     return ERROR_KEY_DELETED;
   }
-  for (const std::string& name : names) {
-    std::shared_ptr<Key> child = key->Child(name);
-    if (!child) {
-      if (!create) {
-        return ERROR_FILE_NOT_FOUND;
-      }
-      if (key->isVolatile && !isVolatile) {
-        return ERROR_CHILD_MUST_BE_VOLATILE;
-      }
-      child = std::make_shared<Key>();
-      child->isVolatile = isVolatile;
-      child->name = name;
-      child->root = key->root;
-      child->parent = key.get();
-      if (store.Refused(RegistryOperation::Create, *child)) {
-        return ERROR_ACCESS_DENIED;
-      }
-      key->children.insert(key->Place(name), child);
-      if (created != nullptr) {
-        *created = true;
-      }
-    }
-    key = child;
+  std::shared_ptr<Key> found;
+  bool made = false;
+  if (LSTATUS status = Find(key, Names(subKey), walk, found, made); status != ERROR_SUCCESS) {
+    return status;
   }
-  if (store.Refused(create ? RegistryOperation::Create : RegistryOperation::Open, *key)) {
+  if (store.Refused(walk.create ? RegistryOperation::Create : RegistryOperation::Open, *found)) {
     return ERROR_ACCESS_DENIED;
   }
-  *result = store.NewHandle(key);
+  if (created != nullptr) {
+    *created = made;
+  }
+  *result = store.NewHandle(found);
   return ERROR_SUCCESS;
 }
+
+std::wstring Widened(LPCSTR text) { return text == nullptr ? std::wstring() : ToWide(text); }
+std::wstring Taken(LPCWSTR text) { return text == nullptr ? std::wstring() : std::wstring(text); }
 
 // The open key behind a handle, or the error a call on it gets.
 LSTATUS Live(HKEY handle, std::shared_ptr<Key>& key) {
@@ -284,6 +378,7 @@ std::shared_ptr<Key> Clone(const Key& key, Key* parent) {
   copy->parent = parent;
   copy->values = key.values;
   copy->isVolatile = key.isVolatile;
+  copy->isLink = key.isLink;
   copy->children.reserve(key.children.size());
   for (const auto& child : key.children) {
     copy->children.push_back(Clone(*child, copy.get()));
@@ -318,13 +413,101 @@ LSTATUS CopyOut(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
   return ERROR_SUCCESS;
 }
 
-void Assign(Key& key, std::string_view name, DWORD type, std::vector<BYTE> data) {
+void Assign(Key& key, std::wstring_view name, DWORD type, std::vector<BYTE> data) {
   if (Value* existing = key.FindValue(name)) {
     existing->type = type;
     existing->data = std::move(data);
     return;
   }
-  key.values.push_back(Value{std::string(name), type, std::move(data)});
+  key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+}
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Texts' data is held as the ANSI calls give it; the wide calls see it in
+// UTF-16, two bytes a character, as Windows hands it to them.
+std::vector<BYTE> WideData(const Value& value) {
+  if (!IsText(value.type)) {
+    return value.data;
+  }
+  std::vector<BYTE> wide;
+  for (wchar_t c : ToWide(std::string(value.data.begin(), value.data.end()))) {
+    wide.push_back(static_cast<BYTE>(c & 0xFF));
+    wide.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
+  }
+  return wide;
+}
+
+// What a value's name and data may be on the key: a link holds its
+// SymbolicLinkValue alone, of type REG_LINK.
+LSTATUS MayHold(const Key& key, std::wstring_view name, DWORD type) {
+  if (key.isLink && !(SameName(name, kLinkValue) && type == REG_LINK)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  return TheStore().Refused(RegistryOperation::SetValue, key, name) ? ERROR_ACCESS_DENIED
+                                                                    : ERROR_SUCCESS;
+}
+
+LSTATUS SetValue(HKEY key, std::wstring_view name, DWORD reserved, DWORD type, const BYTE* data,
+                 DWORD dataSize, bool wide) {
+  if (reserved != 0 || (data == nullptr && dataSize != 0)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (LSTATUS status = MayHold(*open, name, type); status != ERROR_SUCCESS) {
+    return status;
+  }
+  std::vector<BYTE> bytes;
+  if (wide && IsText(type)) {
+    std::wstring text;
+    for (DWORD i = 0; i + 1 < dataSize; i += 2) {
+      text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    }
+    const std::string ansi = ToAnsi(text);
+    bytes.assign(ansi.begin(), ansi.end());
+  } else {
+    // As Windows does: a text whose terminator was left out of the size gets
+    // it back when the byte after the data is zero.
+    if (IsText(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+      ++dataSize;
+    }
+    bytes.assign(data, data + dataSize);
+  }
+  Assign(*open, name, type, std::move(bytes));
+  return ERROR_SUCCESS;
+}
+
+// RegEnumValueA and RegEnumValueW: `name` receives the value's name as
+// `spell` gives it, in units of `Unit`.
+template <class Unit, class Spell>
+LSTATUS EnumValue(HKEY key, DWORD index, Unit* name, LPDWORD nameSize, LPDWORD reserved,
+                  LPDWORD type, LPBYTE data, LPDWORD dataSize, Spell spell) {
+  if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
+      (data != nullptr && dataSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (index >= open->values.size()) {
+    return ERROR_NO_MORE_ITEMS;
+  }
+  const Value& value = open->values[index];
+  const auto spelled = spell(value);
+  if (spelled.first.size() + 1 > *nameSize) {
+    return ERROR_MORE_DATA;
+  }
+  std::copy(spelled.first.begin(), spelled.first.end(), name);
+  name[spelled.first.size()] = 0;
+  *nameSize = static_cast<DWORD>(spelled.first.size());
+  if (type != nullptr) {
+    *type = value.type;
+  }
+  return CopyOut(spelled.second, data, dataSize);
 }
 
 }  // namespace
@@ -336,8 +519,8 @@ void ResetRegistry() { TheStore().Reset(); }
 void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
                     std::optional<std::string_view> valueName) {
   TheStore().refusals.push_back(
-      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(path),
-              valueName ? std::optional<std::string>(*valueName) : std::nullopt});
+      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(ToWide(path)),
+              valueName ? std::optional<std::wstring>(ToWide(*valueName)) : std::nullopt});
 }
 
 class SavedRegistry {
@@ -392,7 +575,61 @@ LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
     *result = key;
     return ERROR_SUCCESS;
   }
-  return OpenOrCreate(key, subKey, result, false);
+  return OpenOrCreate(key, Widened(subKey), result, Walk{});
+}
+
+namespace {
+
+LSTATUS OpenEx(HKEY key, const std::wstring& subKey, DWORD options, PHKEY result) {
+  if ((options & ~REG_OPTION_OPEN_LINK) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // A predefined key with an empty path is handed back itself; any other
+  // key gets a new handle.
+  if (subKey.empty() && result != nullptr && TheStore().roots.contains(Store::Id(key))) {
+    *result = key;
+    return ERROR_SUCCESS;
+  }
+  Walk walk;
+  walk.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
+  return OpenOrCreate(key, subKey, result, walk);
+}
+
+LSTATUS CreateEx(HKEY key, const std::wstring& subKey, DWORD reserved, DWORD options, PHKEY result,
+                 LPDWORD disposition) {
+  constexpr DWORD kKnown = REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_OPEN_LINK;
+  if (reserved != 0 || (options & ~kKnown) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Walk walk;
+  walk.create = true;
+  walk.isVolatile = (options & REG_OPTION_VOLATILE) != 0;
+  walk.createLink = (options & REG_OPTION_CREATE_LINK) != 0;
+  walk.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
+  bool created = false;
+  const LSTATUS status = OpenOrCreate(key, subKey, result, walk, &created);
+  if (status == ERROR_SUCCESS && disposition != nullptr) {
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return status;
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
+  const Call call("RegOpenKeyExA");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
+  return OpenEx(key, Widened(subKey), options, result);
+}
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
+  const Call call("RegOpenKeyExW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
+  return OpenEx(key, Taken(subKey), options, result);
 }
 
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
@@ -400,7 +637,9 @@ LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  return OpenOrCreate(key, subKey, result, true);
+  Walk walk;
+  walk.create = true;
+  return OpenOrCreate(key, Widened(subKey), result, walk);
 }
 
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD options,
@@ -409,17 +648,23 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClas
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  if (reserved != 0 || subKey == nullptr ||
-      (options != REG_OPTION_NON_VOLATILE && options != REG_OPTION_VOLATILE)) {
+  if (subKey == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  bool created = false;
-  LSTATUS status =
-      OpenOrCreate(key, subKey, result, true, &created, options == REG_OPTION_VOLATILE);
-  if (status == ERROR_SUCCESS && disposition != nullptr) {
-    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return CreateEx(key, Widened(subKey), reserved, options, result, disposition);
+}
+
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/,
+                        DWORD options, REGSAM /*access*/, void* /*security*/, PHKEY result,
+                        LPDWORD disposition) {
+  const Call call("RegCreateKeyExW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
   }
-  return status;
+  if (subKey == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return CreateEx(key, Taken(subKey), reserved, options, result, disposition);
 }
 
 LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
@@ -484,6 +729,9 @@ LSTATUS RegCloseKey(HKEY key) {
   return store.handles.erase(Store::Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
+// A path is followed through every link, as RegOpenKeyA follows it: a link
+// named last deletes the key it points to, and stays. The empty path deletes
+// the key of the handle itself, a link opened as such too (as Wine does).
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   const Call call("RegDeleteKeyA");
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
@@ -498,11 +746,12 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   }
   if (*subKey != '\0') {
     HKEY child = nullptr;
-    if (LSTATUS status = RegOpenKeyA(key, subKey, &child); status != ERROR_SUCCESS) {
+    if (LSTATUS status = OpenOrCreate(key, Widened(subKey), &child, Walk{});
+        status != ERROR_SUCCESS) {
       return status;
     }
     target = TheStore().Resolve(child);
-    RegCloseKey(child);
+    TheStore().handles.erase(Store::Id(child));
   }
   if (target->parent == nullptr || !target->children.empty() ||
       TheStore().Refused(RegistryOperation::Delete, *target)) {
@@ -523,7 +772,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
   }
-  std::string_view name = valueName == nullptr ? "" : valueName;
+  const std::wstring name = Widened(valueName);
   auto it = std::find_if(open->values.begin(), open->values.end(),
                          [&](const Value& v) { return SameName(v.name, name); });
   if (it == open->values.end()) {
@@ -549,7 +798,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
     return status;
   }
-  const Value* value = open->FindValue(valueName == nullptr ? "" : valueName);
+  const Value* value = open->FindValue(Widened(valueName));
   if (value == nullptr) {
     return ERROR_FILE_NOT_FOUND;
   }
@@ -594,26 +843,16 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  if (reserved != 0 || (data == nullptr && dataSize != 0)) {
-    return ERROR_INVALID_PARAMETER;
+  return SetValue(key, Widened(valueName), reserved, type, data, dataSize, false);
+}
+
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+  const Call call("RegSetValueExW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
   }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (TheStore().Refused(RegistryOperation::SetValue, *open,
-                         valueName == nullptr ? "" : valueName)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  // As Windows does: a text whose terminator was left out of the size gets
-  // it back when the byte after the data is zero.
-  bool stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-  if (stringType && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
-    ++dataSize;
-  }
-  std::vector<BYTE> bytes(data, data + dataSize);
-  Assign(*open, valueName == nullptr ? "" : valueName, type, std::move(bytes));
-  return ERROR_SUCCESS;
+  return SetValue(key, Taken(valueName), reserved, type, data, dataSize, true);
 }
 
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
@@ -651,11 +890,43 @@ LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
   if (index >= open->children.size()) {
     return ERROR_NO_MORE_ITEMS;
   }
-  const std::string& childName = open->children[index]->name;
+  const std::string childName = ToAnsi(open->children[index]->name);
   if (name == nullptr || childName.size() + 1 > nameSize) {
     return ERROR_MORE_DATA;
   }
   std::memcpy(name, childName.c_str(), childName.size() + 1);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                      LPWSTR /*keyClass*/, LPDWORD classSize, PFILETIME lastWriteTime) {
+  const Call call("RegEnumKeyExW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
+  if (name == nullptr || nameSize == nullptr || reserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (index >= open->children.size()) {
+    return ERROR_NO_MORE_ITEMS;
+  }
+  const std::wstring& childName = open->children[index]->name;
+  if (childName.size() + 1 > *nameSize) {
+    return ERROR_MORE_DATA;
+  }
+  std::copy(childName.begin(), childName.end(), name);
+  name[childName.size()] = L'\0';
+  *nameSize = static_cast<DWORD>(childName.size());
+  if (classSize != nullptr) {
+    *classSize = 0;
+  }
+  if (lastWriteTime != nullptr) {
+    *lastWriteTime = FILETIME{0, 0};
+  }
   return ERROR_SUCCESS;
 }
 
@@ -665,25 +936,16 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
-      (data != nullptr && dataSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
+  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize,
+                   [](const Value& value) { return std::pair(ToAnsi(value.name), value.data); });
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                      LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  const Call call("RegEnumValueW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
   }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (index >= open->values.size()) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  const Value& value = open->values[index];
-  if (value.name.size() + 1 > *nameSize) {
-    return ERROR_MORE_DATA;
-  }
-  std::memcpy(name, value.name.c_str(), value.name.size() + 1);
-  *nameSize = static_cast<DWORD>(value.name.size());
-  if (type != nullptr) {
-    *type = value.type;
-  }
-  return CopyOut(value.data, data, dataSize);
+  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize,
+                   [](const Value& value) { return std::pair(value.name, WideData(value)); });
 }
