@@ -55,10 +55,15 @@ namespace {
 
 // The ANSI spelling of a name as the registry holds it, when the code page
 // spells it exactly: one that it cannot (a character it lacks becomes "?"
-// or a best fit, "ā" becoming "a") would name another key or value, or none.
+// or a best fit, "ā" becoming "a"; a zero) would name another key or value,
+// or none.
 std::optional<std::string> Spelled(const WCHAR* name, DWORD length) {
   if (length == 0) {
     return std::string();
+  }
+  // A zero inside a name, which the native calls allow, would end it early.
+  if (std::find(name, name + length, WCHAR{0}) != name + length) {
+    return std::nullopt;
   }
   const int wide = static_cast<int>(length);
   const int size = WideCharToMultiByte(CP_ACP, 0, name, wide, nullptr, 0, nullptr, nullptr);

@@ -215,4 +215,141 @@ TEST_F(RegistryCalls, CallsWithoutAKeyFail) {
   EXPECT_NE(RegDeleteKeyA(nullptr, ""), ERROR_SUCCESS);
 }
 
+// A symbolic link stands for its target on every path, as the last name
+// too, unless opened with REG_OPTION_OPEN_LINK; its parent lists it under
+// its own name. It holds its SymbolicLinkValue alone.
+TEST_F(RegistryCalls, LinksAreFollowedOnEveryPathButOpenedAsThemselvesOnRequest) {
+  RawSet(HKEY_CURRENT_USER, Path("T\\sub"), "v", REG_DWORD, {1, 0, 0, 0});
+  testing_support::MakeLink(Path("L"), Path("T"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("l\\SUB")));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, Path("L\\made").c_str(), &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("T\\made")));
+
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, Path("L").c_str(), REG_OPTION_OPEN_LINK,
+                          KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_LINK);
+  EXPECT_EQ(size, (testing_support::CurrentUserKeyPath().size() + 1 + Path("T").size()) * 2);
+  std::array<char, 16> name{};
+  EXPECT_EQ(RegEnumKeyA(key, 0, name.data(), name.size()), ERROR_NO_MORE_ITEMS);
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_ACCESS_DENIED);
+  // Created as such it has an existing name, however opened.
+  HKEY again = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path("L").c_str(), 0, nullptr,
+                            REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &again, nullptr),
+            ERROR_ALREADY_EXISTS);
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path("L").c_str(), 0, nullptr, REG_OPTION_OPEN_LINK,
+                            KEY_READ, nullptr, &again, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  EXPECT_EQ(RegQueryValueExA(again, "SymbolicLinkValue", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  RegCloseKey(again);
+  RegCloseKey(key);
+
+  HKEY parent = Create(Path());
+  std::vector<std::string> names;
+  for (DWORD index = 0; RegEnumKeyA(parent, index, name.data(), name.size()) == ERROR_SUCCESS;
+       ++index) {
+    names.emplace_back(name.data());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"L", "T"}));
+  RegCloseKey(parent);
+}
+
+// Deleting a link by its name deletes what it points to, if that has no
+// subkeys, and leaves the link; its own handle deletes the link itself. A
+// link to its parent resolves at any depth, a link to itself never.
+TEST_F(RegistryCalls, DeletingThroughALinkTakesItsTargetAndLoopsEnd) {
+  RawSet(HKEY_CURRENT_USER, Path("T"), "v", REG_DWORD, {1, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, Path("U\\sub"), "v", REG_DWORD, {1, 0, 0, 0});
+  testing_support::MakeLink(Path("L"), Path("T"));
+  testing_support::MakeLink(Path("M"), Path("U"));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, Path("M").c_str()), ERROR_ACCESS_DENIED);
+  HKEY parent = Create(Path());
+  EXPECT_EQ(RegDeleteKeyA(parent, "L"), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("T")));
+  HKEY link = nullptr;
+  EXPECT_EQ(RegOpenKeyA(parent, "L", &link), ERROR_FILE_NOT_FOUND);  // dangling now
+  EXPECT_EQ(RegDeleteKeyA(parent, "L"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegOpenKeyExA(parent, "L", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(link, ""), ERROR_SUCCESS);
+  RegCloseKey(link);
+  EXPECT_EQ(RegOpenKeyExA(parent, "L", REG_OPTION_OPEN_LINK, KEY_READ, &link),
+            ERROR_FILE_NOT_FOUND);
+
+  testing_support::MakeLink(Path("cyc\\L"), Path("cyc"));
+  testing_support::MakeLink(Path("self"), Path("self"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("cyc\\L\\L\\L\\L")));
+  EXPECT_EQ(RegOpenKeyA(parent, "self", &link), ERROR_INVALID_PARAMETER);
+  RegCloseKey(parent);
+}
+
+// Names are held in UTF-16; the ANSI calls spell them in the code page,
+// whose best fit spells some alike: U+0101 (a with macron) as "a", U+0180
+// (b with stroke) as "b". A letter's case beyond ASCII does not count.
+TEST_F(RegistryCalls, TheAnsiCallsSpellNamesThroughTheCodePage) {
+  if (GetACP() != 1252) {
+    GTEST_SKIP() << "code page " << GetACP();
+  }
+  HKEY parent = Create(Path());
+  for (const wchar_t* child : {L"a", L"\u0101", L"\u65E5"}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(parent, child, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD marker = child[0];
+    RegSetValueExA(key, "m", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&marker), 4);
+    RegCloseKey(key);
+  }
+  std::array<char, 16> name{};
+  std::string names;
+  for (DWORD index = 0; RegEnumKeyA(parent, index, name.data(), name.size()) == ERROR_SUCCESS;
+       ++index) {
+    names += std::string(name.data()) + " ";
+  }
+  EXPECT_EQ(names, "a a ? ");
+  EXPECT_EQ(RawGet(parent, "a", "m")->data, (std::vector<BYTE>{'a', 0, 0, 0}));
+  EXPECT_FALSE(KeyExists(parent, "?"));
+  DWORD disposition = 0;
+  HKEY key = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExW(parent, L"\u0100", 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition),
+      ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  RegCloseKey(key);
+
+  for (const wchar_t* value : {L"b", L"\u0180"}) {
+    const DWORD data = value[0];
+    RegSetValueExW(parent, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), 4);
+  }
+  std::string valueNames;
+  for (DWORD index = 0;; ++index) {
+    DWORD capacity = name.size();
+    if (RegEnumValueA(parent, index, name.data(), &capacity, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    valueNames += std::string(name.data()) + " ";
+  }
+  EXPECT_EQ(valueNames, "b b ");
+  EXPECT_EQ(RawGet(parent, "", "b")->data, (std::vector<BYTE>{'b', 0, 0, 0}));
+  std::array<char, 4> spelt{};
+  BOOL usedDefault = 0;
+  EXPECT_EQ(
+      WideCharToMultiByte(CP_ACP, 0, L"\u0101\u65E5", 2, spelt.data(), 4, nullptr, &usedDefault),
+      2);
+  EXPECT_EQ(std::string(spelt.data(), 2), "a?");
+  EXPECT_TRUE(usedDefault);
+  RegCloseKey(parent);
+}
+
 }  // namespace

@@ -182,7 +182,11 @@ void Check(Operation operation, const Before& before, Boolean result, const std:
 }
 
 TEST(RegistryInjection, EveryCallOfACopyOrDeleteFailsOnceAndTouchesNothingElse) {
-  for (const Shape& shape : testing_support::TreeShapes(kBase, "FenwarelElsewhere", true)) {
+  std::vector<Shape> shapes = testing_support::TreeShapes(kBase, "FenwarelElsewhere", true);
+  for (Shape& shape : testing_support::LinkShapes(kBase)) {
+    shapes.push_back(std::move(shape));
+  }
+  for (const Shape& shape : shapes) {
     const bool large = shape.keys.size() > 50;
     platform::fake::ResetRegistry();
     testing_support::Build(shape);
@@ -228,7 +232,11 @@ TEST(RegistryInjection, EveryCallOfACopyOrDeleteFailsOnceAndTouchesNothingElse) 
 }
 
 TEST(RegistryInjection, AnAllocationThatFailsPassesOnAndTouchesNothingElse) {
-  for (const Shape& shape : testing_support::TreeShapes(kBase, "FenwarelElsewhere", false)) {
+  std::vector<Shape> shapes = testing_support::TreeShapes(kBase, "FenwarelElsewhere", false);
+  for (Shape& shape : testing_support::LinkShapes(kBase)) {
+    shapes.push_back(std::move(shape));
+  }
+  for (const Shape& shape : shapes) {
     platform::fake::ResetRegistry();
     testing_support::Build(shape);
     const auto built = platform::fake::SaveRegistry();

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32_api.h"
@@ -15,23 +16,104 @@
 
 namespace testing_support {
 
+// A name of the tests, written in UTF-8, as the registry holds it.
+inline std::wstring Wide(std::string_view utf8) {
+  std::wstring wide;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : 2;
+    unsigned code = extra == 0 ? lead : lead & (extra == 1 ? 0x1FU : 0x0FU);
+    for (int k = 1; k <= extra; ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3FU);
+    }
+    wide += static_cast<wchar_t>(code);
+    i += 1 + extra;
+  }
+  return wide;
+}
+
+inline std::string Utf8(std::wstring_view wide) {
+  std::string utf8;
+  for (wchar_t c : wide) {
+    const auto code = static_cast<unsigned>(c) & 0xFFFFU;
+    if (code < 0x80) {
+      utf8 += static_cast<char>(code);
+    } else if (code < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (code >> 6));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xE0 | (code >> 12));
+      utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+// Deletes `path` below `parent` with everything in it, never through a
+// link: each key is opened as itself, and a link is deleted as itself.
 inline void DeleteSubtree(HKEY parent, const std::string& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyA(parent, path.c_str(), &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(parent, Wide(path).c_str(), REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED, &key) !=
+      ERROR_SUCCESS) {
     return;
   }
-  std::vector<char> name(1024);
-  std::string previous;
-  while (RegEnumKeyA(key, 0, name.data(), static_cast<DWORD>(name.size())) == ERROR_SUCCESS) {
-    std::string child(name.data());
-    if (child == previous) {
-      break;  // it could not be deleted, nor perhaps even opened
+  std::vector<wchar_t> name(1024);
+  std::wstring previous;
+  for (;;) {
+    auto size = static_cast<DWORD>(name.size());
+    if (RegEnumKeyExW(key, 0, name.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
     }
-    DeleteSubtree(key, child);
+    std::wstring child(name.data(), size);
+    if (child == previous || child.find(L'\0') != std::wstring::npos) {
+      break;  // it could not be deleted, nor perhaps even opened or named
+    }
+    DeleteSubtree(key, Utf8(child));
     previous = child;
   }
   RegDeleteKeyA(key, "");
   RegCloseKey(key);
+}
+
+// The full path of HKEY_CURRENT_USER, as a link names its target.
+inline std::wstring CurrentUserKeyPath() {
+#ifdef _WIN32
+  struct Counted {
+    USHORT length;
+    USHORT capacity;
+    PWSTR text;
+  };
+  using Format = LONG(WINAPI*)(Counted*);
+  auto* format = reinterpret_cast<Format>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlFormatCurrentUserKeyPath")));
+  Counted path{};
+  if (format == nullptr || format(&path) != 0) {
+    return {};
+  }
+  return {path.text, path.length / sizeof(WCHAR)};  // a few bytes left to the process's end
+#else
+  return platform::fake::kCurrentUserKeyPath;
+#endif
+}
+
+// Makes `path` below HKCU a symbolic link to `target`, a path below HKCU.
+inline void MakeLink(const std::string& path, const std::string& target) {
+  HKEY link = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, nullptr,
+                            REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &link, nullptr),
+            ERROR_SUCCESS)
+      << path;
+  std::vector<BYTE> data;
+  for (wchar_t c : CurrentUserKeyPath() + L"\\" + Wide(target)) {
+    data.push_back(static_cast<BYTE>(c & 0xFF));
+    data.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
+  }
+  EXPECT_EQ(RegSetValueExA(link, "SymbolicLinkValue", 0, REG_LINK, data.data(),
+                           static_cast<DWORD>(data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(link);
 }
 
 struct StoredValue {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <cwchar>
 #include <utility>
 
 #include "platform/win32_api.h"
@@ -139,6 +140,6 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
   if (text == nullptr || converted.size() > static_cast<std::size_t>(length)) {
     return 0;
   }
-  std::memcpy(text, converted.data(), converted.size());
+  std::copy(converted.begin(), converted.end(), text);
   return static_cast<int>(converted.size());
 }
