@@ -80,15 +80,32 @@ class Registry {
   // cannot be read is left as it is. Root, root name, open key and
   // QueryName stay as they were, also when an exception (out of memory)
   // passes through.
+  // SourceName and TargetName are resolved as Windows resolves them, through
+  // symbolic links too. Below them no link is ever followed: a link in the
+  // source is neither followed nor copied, and where the target holds a link
+  // in the place of a source key, that whole branch is left out, so nothing
+  // is written through it; both give kFalse, and the copy ends whatever
+  // loops links make. Names are read through the wide calls, so that none
+  // arrives under another: a name that the ANSI code page does not spell
+  // exactly (a character it lacks, which would become "?" or a best fit,
+  // "ā" becoming "a"; a zero inside) is left out with its branch, and the
+  // copy gives kFalse. A text's data is read in UTF-16 and spelt in the
+  // code page, as the ANSI calls spell it.
   Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                    std::string_view TargetRoot, std::string_view TargetName);
 
   // Deletes DelName below RootName with everything below it, also on a store
   // that refuses to delete a key that has subkeys. Stops at the first subkey
-  // that cannot be deleted; what was deleted stays deleted, and what remains
-  // hangs below DelName as before. An empty DelName, the whole root, deletes
-  // nothing. kTrue when the key was deleted; kFalse when it remains, or was
-  // not there. The root is restored as by CopyTree.
+  // that cannot be opened or deleted; what was deleted stays deleted, and
+  // what remains hangs below DelName as before. An empty DelName, the whole
+  // root, deletes nothing. kTrue when the key was deleted; kFalse when it
+  // remains, or was not there. The root is restored as by CopyTree.
+  // DelName is resolved as Windows resolves it; below it no link is
+  // followed. A link below it is left as it is, with what it points to
+  // (RegDeleteKeyA by name would delete the link's target instead, and
+  // only the native NtDeleteKey surely deletes a link itself), and so is a
+  // key whose name the code page does not spell exactly; the walk goes on
+  // after both, and DeleteTree gives kFalse, since DelName remains.
   Boolean DeleteTree(std::string_view RootName, std::string_view DelName);
 
  private:

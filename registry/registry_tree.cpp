@@ -119,17 +119,25 @@ std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide, DWORD size) {
   return ansi;
 }
 
+// Made once for a whole source tree: most values fit the data buffer, and
+// the name buffer holds the longest value name.
+struct ReadBuffers {
+  std::vector<BYTE> data = std::vector<BYTE>(4096);
+  std::vector<WCHAR> name = std::vector<WCHAR>(kValueNameCapacity);
+};
+
 // Reads `count` values of `key` into `values`. False when one could not be
 // read (a name above 255 bytes, which ends the key's values, or any failure
 // but the end) or will not arrive as it is: a name the code page cannot
 // spell and a named value of another type are left out, and a number of
 // more than four bytes arrives as its first four. `link` turns true when
 // the key holds the value that makes it a symbolic link.
-bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& link) {
+bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& link,
+                ReadBuffers& buffers) {
   // Names and data come as the registry holds them, in one call for most
   // values; a text's data is then spelled as the ANSI calls spell it.
-  std::vector<BYTE> buffer(4096);
-  std::vector<WCHAR> name(kValueNameCapacity);
+  std::vector<BYTE>& buffer = buffers.data;
+  std::vector<WCHAR>& name = buffers.name;
   bool complete = true;
   for (DWORD index = 0; index < count; ++index) {
     auto nameLength = static_cast<DWORD>(name.size());
@@ -170,7 +178,7 @@ bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& l
 // once, at every depth. A subkey that is a symbolic link is not followed
 // and not copied. False when something could not be read or is left out;
 // what could is kept.
-bool ReadBranch(HKEY key, KeyNode& node) {
+bool ReadBranch(HKEY key, KeyNode& node, ReadBuffers& buffers) {
   // One question for both counts spares the failing call that would end
   // each enumeration.
   DWORD subkeyCount = kUntilTheEnd;
@@ -180,7 +188,7 @@ bool ReadBranch(HKEY key, KeyNode& node) {
     subkeyCount = kUntilTheEnd;
     valueCount = kUntilTheEnd;
   }
-  bool complete = ReadValues(key, valueCount, node.values, node.link);
+  bool complete = ReadValues(key, valueCount, node.values, node.link, buffers);
   if (node.link) {
     return false;
   }
@@ -208,7 +216,7 @@ bool ReadBranch(HKEY key, KeyNode& node) {
     const platform::UniqueKey child(opened);
     KeyNode subkey;
     subkey.name = *spelled;
-    complete = ReadBranch(child.get(), subkey) && complete;
+    complete = ReadBranch(child.get(), subkey, buffers) && complete;
     if (!subkey.link) {
       node.subkeys.push_back(std::move(subkey));
     }
@@ -348,7 +356,8 @@ Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceN
   bool complete = false;
   {
     const BranchKey sourceKey(sourceRoot, opened);
-    complete = ReadBranch(sourceKey.get(), tree);
+    ReadBuffers buffers;
+    complete = ReadBranch(sourceKey.get(), tree, buffers);
   }
   // Nothing is written before the whole source has been read.
   complete = CopyBranch(nullptr, {}, std::string(TargetName), tree) == kTrue && complete;
