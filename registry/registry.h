@@ -120,8 +120,10 @@ class Registry {
   // written.
   Boolean CopyBranch(HKEY from, const std::vector<std::string>& names, const std::string& target,
                      const KeyNode& node);
-  // Empties the open `key` and deletes it; kTrue when it went.
-  static Boolean DeleteBranch(HKEY key);
+  // Empties the open `key` and deletes it, and says whether it went, stays
+  // on purpose or stays because something could not be deleted.
+  enum class Removal : int;
+  static Removal DeleteBranch(HKEY key);
 
   HKEY root_ = HKEY_CURRENT_USER;
   std::string rootName_ = "HKCU";

@@ -13,8 +13,10 @@ namespace {
 
 // Names of values and subkeys up to 255 bytes; a longer one ends its key's enumeration.
 constexpr DWORD kNameCapacity = 256;
-// The longest value name the registry holds, in characters, and its terminator.
+// The longest value name the registry holds, in characters, and its
+// terminator; and room for any key name (Wine takes 256 characters).
 constexpr DWORD kValueNameCapacity = 16384;
+constexpr DWORD kKeyNameCapacity = 512;
 // A count the store could not tell: enumerate until it says there is no more.
 constexpr DWORD kUntilTheEnd = 0xFFFFFFFF;
 
@@ -48,7 +50,8 @@ struct KeyNode {
   std::string name;
   std::vector<CopiedValue> values;
   std::vector<KeyNode> subkeys;
-  bool link = false;  // a symbolic link: left out of the copy
+  bool link = false;    // a symbolic link, or a key that may be one: left out
+  bool listed = false;  // every value was listed
 };
 
 namespace {
@@ -126,14 +129,12 @@ struct ReadBuffers {
   std::vector<WCHAR> name = std::vector<WCHAR>(kValueNameCapacity);
 };
 
-// Reads `count` values of `key` into `values`. False when one could not be
-// read (a name above 255 bytes, which ends the key's values, or any failure
-// but the end) or will not arrive as it is: a name the code page cannot
-// spell and a named value of another type are left out, and a number of
-// more than four bytes arrives as its first four. `link` turns true when
-// the key holds the value that makes it a symbolic link.
-bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& link,
-                ReadBuffers& buffers) {
+// Reads `count` values of `key` into `node`. False when one could not be
+// read (any failure but the end, which ends the key's values) or will not
+// arrive as it is: a name the code page cannot spell or that is longer than
+// 255 bytes in it, and a named value of another type, are left out, and a
+// number of more than four bytes arrives as its first four.
+bool ReadValues(HKEY key, DWORD count, KeyNode& node, ReadBuffers& buffers) {
   // Names and data come as the registry holds them, in one call for most
   // values; a text's data is then spelled as the ANSI calls spell it.
   std::vector<BYTE>& buffer = buffers.data;
@@ -153,32 +154,32 @@ bool ReadValues(HKEY key, DWORD count, std::vector<CopiedValue>& values, bool& l
           RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, buffer.data(), &size);
     }
     if (status != ERROR_SUCCESS) {
-      return complete && status == ERROR_NO_MORE_ITEMS;
+      node.listed = status == ERROR_NO_MORE_ITEMS;
+      return complete && node.listed;
     }
-    link = link || IsLinkValue(name.data(), nameLength, type);
+    node.link = node.link || IsLinkValue(name.data(), nameLength, type);
     const std::optional<std::string> spelled = Spelled(name.data(), nameLength);
-    if (spelled && spelled->size() >= kNameCapacity) {
-      return false;
-    }
-    if (!spelled || !Copied(*spelled, type)) {
+    if (!spelled || spelled->size() >= kNameCapacity || !Copied(*spelled, type)) {
       complete = false;
       continue;
     }
     if ((type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) && size > 4) {
       complete = false;
     }
-    values.push_back({*spelled, type,
-                      IsText(type) ? AnsiData(buffer, size)
-                                   : std::vector<BYTE>(buffer.begin(), buffer.begin() + size)});
+    node.values.push_back({*spelled, type,
+                           IsText(type)
+                               ? AnsiData(buffer, size)
+                               : std::vector<BYTE>(buffer.begin(), buffer.begin() + size)});
   }
+  node.listed = true;
   return complete;
 }
 
 // Reads the open `key` into `node`: its values, then each subkey, opened
-// once, at every depth. A subkey that is a symbolic link is not followed
-// and not copied. False when something could not be read or is left out;
-// what could is kept.
-bool ReadBranch(HKEY key, KeyNode& node, ReadBuffers& buffers) {
+// once, at every depth. A subkey that is, or may be, a symbolic link is not
+// followed and not copied (`node.link`). False when something could not be
+// read or is left out; what could is kept.
+bool ReadBranch(HKEY key, KeyNode& node, ReadBuffers& buffers, bool below) {
   // One question for both counts spares the failing call that would end
   // each enumeration.
   DWORD subkeyCount = kUntilTheEnd;
@@ -188,13 +189,17 @@ bool ReadBranch(HKEY key, KeyNode& node, ReadBuffers& buffers) {
     subkeyCount = kUntilTheEnd;
     valueCount = kUntilTheEnd;
   }
-  bool complete = ReadValues(key, valueCount, node.values, node.link, buffers);
+  bool complete = ReadValues(key, valueCount, node, buffers);
+  // Its values tell a link; where they could not all be listed, it is asked.
+  if (below && !node.link && !node.listed) {
+    node.link = MayBeLink(key);
+  }
   if (node.link) {
     return false;
   }
-  std::array<WCHAR, kNameCapacity> name{};
+  std::array<WCHAR, kKeyNameCapacity> name{};
   for (DWORD index = 0; index < subkeyCount; ++index) {
-    DWORD length = kNameCapacity;
+    DWORD length = kKeyNameCapacity;
     const LSTATUS status =
         RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) {
@@ -202,21 +207,20 @@ bool ReadBranch(HKEY key, KeyNode& node, ReadBuffers& buffers) {
       break;
     }
     const std::optional<std::string> spelled = Spelled(name.data(), length);
-    if (spelled && spelled->size() >= kNameCapacity) {
-      complete = false;  // the store's ANSI limit: it ends the key's subkeys
-      break;
-    }
     HKEY opened = nullptr;
-    // Opened as a link where it is one, so that the walk never leaves the tree.
-    if (!spelled || RegOpenKeyExA(key, spelled->c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &opened) !=
-                        ERROR_SUCCESS) {
-      complete = false;  // its branch is left out; the others go on
+    // Opened as a link where it is one, so that the walk never leaves the
+    // tree. A name that the ANSI calls cannot take is left out with its
+    // branch; the others go on.
+    if (!spelled || spelled->size() >= kNameCapacity ||
+        RegOpenKeyExA(key, spelled->c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &opened) !=
+            ERROR_SUCCESS) {
+      complete = false;
       continue;
     }
     const platform::UniqueKey child(opened);
     KeyNode subkey;
     subkey.name = *spelled;
-    complete = ReadBranch(child.get(), subkey, buffers) && complete;
+    complete = ReadBranch(child.get(), subkey, buffers, true) && complete;
     if (!subkey.link) {
       node.subkeys.push_back(std::move(subkey));
     }
@@ -259,25 +263,34 @@ LSTATUS WriteValue(HKEY target, const CopiedValue& value) {
   }
 }
 
-// What a value of the target was before the copy. Only "not found" means
-// it was absent: any other failure leaves its state unknown.
+// What a value of the target was before the copy, read and given back
+// through the wide calls, so that a text the code page cannot spell comes
+// back as it was. Only "not found" means it was absent: any other failure
+// leaves its state unknown.
 struct EarlierValue {
   LSTATUS status = ERROR_SUCCESS;
-  CopiedValue value;
+  std::wstring name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
 };
 
 EarlierValue Earlier(HKEY target, const std::string& name) {
-  EarlierValue earlier{ERROR_SUCCESS, {name, REG_NONE, std::vector<BYTE>(256)}};
-  CopiedValue& value = earlier.value;
-  auto size = static_cast<DWORD>(value.data.size());
-  earlier.status =
-      RegQueryValueExA(target, name.c_str(), nullptr, &value.type, value.data.data(), &size);
+  EarlierValue earlier{ERROR_SUCCESS, std::wstring(name.size(), L'\0'), REG_NONE,
+                       std::vector<BYTE>(256)};
+  // The name is spelt exactly, so it widens back to itself.
+  earlier.name.resize(static_cast<std::size_t>(
+      name.empty() ? 0
+                   : MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+                                         earlier.name.data(), static_cast<int>(name.size()))));
+  auto size = static_cast<DWORD>(earlier.data.size());
+  earlier.status = RegQueryValueExW(target, earlier.name.c_str(), nullptr, &earlier.type,
+                                    earlier.data.data(), &size);
   if (earlier.status == ERROR_MORE_DATA) {
-    value.data.resize(size);
-    earlier.status =
-        RegQueryValueExA(target, name.c_str(), nullptr, &value.type, value.data.data(), &size);
+    earlier.data.resize(size);
+    earlier.status = RegQueryValueExW(target, earlier.name.c_str(), nullptr, &earlier.type,
+                                      earlier.data.data(), &size);
   }
-  value.data.resize(earlier.status == ERROR_SUCCESS ? size : 0);
+  earlier.data.resize(earlier.status == ERROR_SUCCESS ? size : 0);
   return earlier;
 }
 
@@ -311,8 +324,8 @@ bool WriteValues(HKEY target, const std::vector<CopiedValue>& values, bool exist
         continue;  // never written
       }
       if (existing && earlier[undo].status == ERROR_SUCCESS) {
-        const CopiedValue& before = earlier[undo].value;
-        RegSetValueExA(target, before.name.c_str(), 0, before.type,
+        const EarlierValue& before = earlier[undo];
+        RegSetValueExW(target, before.name.c_str(), 0, before.type,
                        before.data.empty() ? nullptr : before.data.data(),
                        static_cast<DWORD>(before.data.size()));
       } else {
@@ -357,7 +370,7 @@ Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceN
   {
     const BranchKey sourceKey(sourceRoot, opened);
     ReadBuffers buffers;
-    complete = ReadBranch(sourceKey.get(), tree, buffers);
+    complete = ReadBranch(sourceKey.get(), tree, buffers, false);
   }
   // Nothing is written before the whole source has been read.
   complete = CopyBranch(nullptr, {}, std::string(TargetName), tree) == kTrue && complete;
@@ -440,6 +453,13 @@ Boolean Registry::CopyBranch(HKEY from, const std::vector<std::string>& names,
   return complete ? kTrue : kFalse;
 }
 
+// What became of a key that the delete walked.
+enum class Registry::Removal : int {
+  Gone,
+  Kept,   // a link or a name the code page cannot spell lies below it: left on purpose
+  Stuck,  // a key that could not be opened or deleted: the walk ends
+};
+
 Boolean Registry::DeleteTree(std::string_view RootName, std::string_view DelName) {
   if (DelName.empty()) {
     return kFalse;  // that would be the contents of a whole root
@@ -458,17 +478,19 @@ Boolean Registry::DeleteTree(std::string_view RootName, std::string_view DelName
     return kFalse;
   }
   const BranchKey key(root_, opened);
-  return DeleteBranch(key.get());
+  return DeleteBranch(key.get()) == Removal::Gone ? kTrue : kFalse;
 }
 
-Boolean Registry::DeleteBranch(HKEY key) {
+Registry::Removal Registry::DeleteBranch(HKEY key) {
   // Subkeys are deleted from the first on. One the code page cannot spell,
-  // and a link, are left where they are, and the walk goes on after them;
-  // one that cannot be opened or deleted ends it.
-  std::array<WCHAR, kNameCapacity> name{};
+  // a link, and a key kept for either reason are left where they are, and
+  // the walk goes on after them; one that cannot be opened or deleted ends
+  // it.
+  std::array<WCHAR, kKeyNameCapacity> name{};
   DWORD left = 0;
-  for (;;) {
-    DWORD length = kNameCapacity;
+  bool stuck = false;
+  while (!stuck) {
+    DWORD length = kKeyNameCapacity;
     if (RegEnumKeyExW(key, left, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS) {
       break;
@@ -481,6 +503,7 @@ Boolean Registry::DeleteBranch(HKEY key) {
     HKEY opened = nullptr;
     if (RegOpenKeyExA(key, spelled->c_str(), REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED, &opened) !=
         ERROR_SUCCESS) {
+      stuck = true;
       break;
     }
     const platform::UniqueKey child(opened);
@@ -489,11 +512,24 @@ Boolean Registry::DeleteBranch(HKEY key) {
       continue;
     }
     // Most keys of a tree have no subkeys: one call deletes such a key.
-    if (RegDeleteKeyA(child.get(), "") != ERROR_SUCCESS && DeleteBranch(child.get()) == kFalse) {
-      break;
+    if (RegDeleteKeyA(child.get(), "") == ERROR_SUCCESS) {
+      continue;
+    }
+    switch (DeleteBranch(child.get())) {
+      case Removal::Gone:
+        break;
+      case Removal::Kept:
+        ++left;
+        break;
+      case Removal::Stuck:
+        stuck = true;
+        break;
     }
   }
-  return RegDeleteKeyA(key, "") == ERROR_SUCCESS ? kTrue : kFalse;
+  if (RegDeleteKeyA(key, "") == ERROR_SUCCESS) {
+    return Removal::Gone;
+  }
+  return stuck || left == 0 ? Removal::Stuck : Removal::Kept;
 }
 
 }  // namespace registry

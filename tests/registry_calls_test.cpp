@@ -3,6 +3,7 @@
 // shows for the real calls.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -298,6 +299,10 @@ TEST_F(RegistryCalls, DeletingThroughALinkTakesItsTargetAndLoopsEnd) {
 // whose best fit spells some alike: U+0101 (a with macron) as "a", U+0180
 // (b with stroke) as "b". A letter's case beyond ASCII does not count.
 TEST_F(RegistryCalls, TheAnsiCallsSpellNamesThroughTheCodePage) {
+  // The run that asks for a code page gets it: else it would only repeat another.
+  if (const char* asked = std::getenv("FENWAREL_TEST_CODE_PAGE"); asked != nullptr) {
+    ASSERT_EQ(GetACP(), static_cast<UINT>(std::atoi(asked)));
+  }
   if (GetACP() != 1252) {
     GTEST_SKIP() << "code page " << GetACP();
   }
@@ -341,7 +346,7 @@ TEST_F(RegistryCalls, TheAnsiCallsSpellNamesThroughTheCodePage) {
     valueNames += std::string(name.data()) + " ";
   }
   EXPECT_EQ(valueNames, "b b ");
-  EXPECT_EQ(RawGet(parent, "", "b")->data, (std::vector<BYTE>{'b', 0, 0, 0}));
+  EXPECT_EQ(RawGet(HKEY_CURRENT_USER, Path(), "b")->data, (std::vector<BYTE>{'b', 0, 0, 0}));
   std::array<char, 4> spelt{};
   BOOL usedDefault = 0;
   EXPECT_EQ(

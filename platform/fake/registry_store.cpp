@@ -808,6 +808,29 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   return CopyOut(value->data, data, dataSize);
 }
 
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+  const Call call("RegQueryValueExW");
+  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
+    return injected;
+  }
+  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  const Value* value = open->FindValue(Taken(valueName));
+  if (value == nullptr) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  return CopyOut(WideData(*value), data, dataSize);
+}
+
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
   const Call call("RegQueryValueA");
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
