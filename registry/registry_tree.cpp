@@ -104,22 +104,29 @@ bool MayBeLink(HKEY key) {
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // A text's data as the ANSI calls hand it out: converted from the UTF-16
-// that the wide calls see, two bytes a unit, low byte first.
-std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide, DWORD size) {
+// that the wide calls see, two bytes a unit, low byte first. `exact` turns
+// false when the code page cannot spell the text, which then arrives with
+// the best fit or "?" of each character it lacks.
+std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide, DWORD size, bool& exact) {
   std::wstring text(size / 2, L'\0');
   for (std::size_t unit = 0; unit < text.size(); ++unit) {
     text[unit] = static_cast<WCHAR>(wide[2 * unit] | (wide[2 * unit + 1] << 8));
   }
   const auto length = static_cast<int>(text.size());
-  std::vector<BYTE> ansi(static_cast<std::size_t>(
-      length == 0
-          ? 0
-          : WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr)));
+  std::string ansi(
+      static_cast<std::size_t>(length == 0 ? 0
+                                           : WideCharToMultiByte(CP_ACP, 0, text.data(), length,
+                                                                 nullptr, 0, nullptr, nullptr)),
+      '\0');
+  std::wstring back(text.size(), L'\0');
   if (!ansi.empty()) {
-    WideCharToMultiByte(CP_ACP, 0, text.data(), length, reinterpret_cast<char*>(ansi.data()),
-                        static_cast<int>(ansi.size()), nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), static_cast<int>(ansi.size()),
+                        nullptr, nullptr);
+    back.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(), length)));
   }
-  return ansi;
+  exact = exact && back == text && size % 2 == 0;
+  return {ansi.begin(), ansi.end()};
 }
 
 // Made once for a whole source tree: most values fit the data buffer, and
@@ -168,7 +175,7 @@ bool ReadValues(HKEY key, DWORD count, KeyNode& node, ReadBuffers& buffers) {
     }
     node.values.push_back({*spelled, type,
                            IsText(type)
-                               ? AnsiData(buffer, size)
+                               ? AnsiData(buffer, size, complete)
                                : std::vector<BYTE>(buffer.begin(), buffer.begin() + size)});
   }
   node.listed = true;

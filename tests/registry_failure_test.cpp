@@ -188,4 +188,26 @@ TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceEndHoweverWritten) {
   EXPECT_EQ(OpenKeyCount(), 0U);
 }
 
+// A write that fails gives the values written before it back as they
+// were, a text that the code page cannot spell too.
+TEST_F(RegistryFailure, ARollbackGivesATextBackExactly) {
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "t", REG_DWORD, {1, 0, 0, 0});
+  testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "u", REG_DWORD, {2, 0, 0, 0});
+  HKEY target = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, Path("dst").c_str(), &target), ERROR_SUCCESS);
+  const std::vector<BYTE> text = {'y', 0, 0x01, 0x01, 0, 0};  // "y\u0101" in UTF-16
+  RegSetValueExW(target, L"t", 0, REG_SZ, text.data(), static_cast<DWORD>(text.size()));
+  RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst"), "u");
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);
+  std::vector<BYTE> back(16);
+  auto size = static_cast<DWORD>(back.size());
+  DWORD type = REG_NONE;
+  ASSERT_EQ(RegQueryValueExW(target, L"t", nullptr, &type, back.data(), &size), ERROR_SUCCESS);
+  back.resize(size);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(back, text);
+  RegCloseKey(target);
+}
+
 }  // namespace

@@ -376,4 +376,23 @@ TEST_F(RegistryTree, ANameWithAZeroInsideIsLeftOutAndTheWalkEnds) {
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, Path("src\\\xE4").c_str()), ERROR_SUCCESS);
 }
 
+// A text is copied as the ANSI calls spell it; one that the code page cannot
+// spell arrives with a best fit, and the copy says it was not exact.
+TEST_F(RegistryTree, ATextTheCodePageCannotSpellMakesTheCopyInexact) {
+  if (testing_support::Spellable("\xC4\x81")) {
+    GTEST_SKIP() << "this code page spells U+0101";
+  }
+  HKEY source = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, Path("src").c_str(), &source), ERROR_SUCCESS);
+  const std::vector<BYTE> text = {'x', 0, 0x01, 0x01, 0, 0};  // "x\u0101" in UTF-16
+  ASSERT_EQ(RegSetValueExW(source, L"t", 0, REG_SZ, text.data(), static_cast<DWORD>(text.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(source);
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);
+  std::vector<BYTE> spelt = Get("src", "t")->data;  // as the ANSI calls spell it
+  spelt.push_back(0);                               // and one more zero, as every copied text
+  EXPECT_EQ(Get("dst", "t")->data, spelt);
+}
+
 }  // namespace

@@ -207,11 +207,11 @@ using platform::fake::RegistryOperation;
 // when the value is missing or names no key of ours.
 bool LinkTarget(Key& link, std::shared_ptr<Key>& root, std::vector<std::wstring>& names) {
   const Value* value = link.FindValue(kLinkValue);
-  if (value == nullptr || value->type != REG_LINK || value->data.size() % 2 != 0) {
+  if (value == nullptr || value->type != REG_LINK) {
     return false;
   }
-  std::wstring path;
-  for (std::size_t i = 0; i < value->data.size(); i += 2) {
+  std::wstring path;  // an odd last byte is no character
+  for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
     path += static_cast<wchar_t>(value->data[i] | (value->data[i + 1] << 8));
   }
   if (path.empty() || path.front() != L'\\') {
@@ -292,7 +292,7 @@ LSTATUS Find(std::shared_ptr<Key> key, std::vector<std::wstring> names, const Wa
       key->children.insert(key->Place(names[i]), child);
       created = created || last;
     } else if (last && walk.createLink) {
-      return ERROR_ALREADY_EXISTS;
+      return ERROR_ALREADY_EXISTS;  // and no handle
     } else if (child->isLink && !(last && walk.openLink)) {
       std::vector<std::wstring> target;
       if (++links > kMostLinks) {
@@ -347,6 +347,9 @@ LSTATUS OpenOrCreate(HKEY parentHandle, const std::wstring& subKey, PHKEY result
   std::shared_ptr<Key> found;
   bool made = false;
   if (LSTATUS status = Find(key, Names(subKey), walk, found, made); status != ERROR_SUCCESS) {
+    if (status == ERROR_ALREADY_EXISTS) {
+      *result = nullptr;
+    }
     return status;
   }
   if (store.Refused(walk.create ? RegistryOperation::Create : RegistryOperation::Open, *found)) {
@@ -424,18 +427,28 @@ void Assign(Key& key, std::wstring_view name, DWORD type, std::vector<BYTE> data
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// Texts' data is held as the ANSI calls give it; the wide calls see it in
-// UTF-16, two bytes a character, as Windows hands it to them.
-std::vector<BYTE> WideData(const Value& value) {
+// Texts' data is held in UTF-16, two bytes a character, low byte first,
+// as the registry holds it: the wide calls see it so, the ANSI calls spell
+// it in the code page.
+std::vector<BYTE> Utf16(std::wstring_view text) {
+  std::vector<BYTE> bytes;
+  for (wchar_t c : text) {
+    bytes.push_back(static_cast<BYTE>(c & 0xFF));
+    bytes.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
+  }
+  return bytes;
+}
+
+std::vector<BYTE> AnsiData(const Value& value) {
   if (!IsText(value.type)) {
     return value.data;
   }
-  std::vector<BYTE> wide;
-  for (wchar_t c : ToWide(std::string(value.data.begin(), value.data.end()))) {
-    wide.push_back(static_cast<BYTE>(c & 0xFF));
-    wide.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
+  std::wstring text;
+  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    text += static_cast<wchar_t>(value.data[i] | (value.data[i + 1] << 8));
   }
-  return wide;
+  const std::string ansi = ToAnsi(text);
+  return {ansi.begin(), ansi.end()};
 }
 
 // What a value's name and data may be on the key: a link holds its
@@ -461,19 +474,14 @@ LSTATUS SetValue(HKEY key, std::wstring_view name, DWORD reserved, DWORD type, c
     return status;
   }
   std::vector<BYTE> bytes;
-  if (wide && IsText(type)) {
-    std::wstring text;
-    for (DWORD i = 0; i + 1 < dataSize; i += 2) {
-      text += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-    }
-    const std::string ansi = ToAnsi(text);
-    bytes.assign(ansi.begin(), ansi.end());
-  } else {
+  if (!wide && IsText(type)) {
     // As Windows does: a text whose terminator was left out of the size gets
     // it back when the byte after the data is zero.
-    if (IsText(type) && dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+    if (dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
       ++dataSize;
     }
+    bytes = Utf16(ToWide(std::string(data, data + dataSize)));
+  } else {
     bytes.assign(data, data + dataSize);
   }
   Assign(*open, name, type, std::move(bytes));
@@ -805,7 +813,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   if (type != nullptr) {
     *type = value->type;
   }
-  return CopyOut(value->data, data, dataSize);
+  return CopyOut(AnsiData(*value), data, dataSize);
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -828,7 +836,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
   if (type != nullptr) {
     *type = value->type;
   }
-  return CopyOut(WideData(*value), data, dataSize);
+  return CopyOut(value->data, data, dataSize);
 }
 
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
@@ -959,8 +967,9 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize,
-                   [](const Value& value) { return std::pair(ToAnsi(value.name), value.data); });
+  return EnumValue(
+      key, index, name, nameSize, reserved, type, data, dataSize,
+      [](const Value& value) { return std::pair(ToAnsi(value.name), AnsiData(value)); });
 }
 
 LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
@@ -970,5 +979,5 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDW
     return injected;
   }
   return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize,
-                   [](const Value& value) { return std::pair(value.name, WideData(value)); });
+                   [](const Value& value) { return std::pair(value.name, value.data); });
 }
