@@ -85,12 +85,16 @@ class Registry {
   // source is neither followed nor copied, and where the target holds a link
   // in the place of a source key, that whole branch is left out, so nothing
   // is written through it; both give kFalse, and the copy ends whatever
-  // loops links make. Names are read through the wide calls, so that none
-  // arrives under another: a name that the ANSI code page does not spell
-  // exactly (a character it lacks, which would become "?" or a best fit,
-  // "ā" becoming "a"; a zero inside) is left out with its branch, and the
-  // copy gives kFalse. A text's data is read in UTF-16 and spelt in the
-  // code page, as the ANSI calls spell it.
+  // loops links make. A key that holds a REG_LINK "SymbolicLinkValue", or
+  // that may be a link because it could not be asked, counts as one. Names
+  // are read through the wide calls, so that none arrives under another: a
+  // name that the ANSI code page does not spell exactly (a character it
+  // lacks, which would become "?" or a best fit, "ā" becoming "a"; a zero
+  // inside) or that is longer than 255 bytes in it is left out with its
+  // branch, and the copy gives kFalse. A text's data is read in UTF-16 and
+  // spelt in the code page, as the ANSI calls spell it; one that the code
+  // page cannot spell arrives so, with kFalse. Earlier values that a failed
+  // write gives back are read and written through the wide calls, exactly.
   Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                    std::string_view TargetRoot, std::string_view TargetName);
 
@@ -104,8 +108,9 @@ class Registry {
   // followed. A link below it is left as it is, with what it points to
   // (RegDeleteKeyA by name would delete the link's target instead, and
   // only the native NtDeleteKey surely deletes a link itself), and so is a
-  // key whose name the code page does not spell exactly; the walk goes on
-  // after both, and DeleteTree gives kFalse, since DelName remains.
+  // key whose name the code page does not spell exactly, and every key
+  // above either; the walk goes on after them, and DeleteTree gives kFalse,
+  // since DelName remains.
   Boolean DeleteTree(std::string_view RootName, std::string_view DelName);
 
  private:

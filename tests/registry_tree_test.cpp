@@ -223,7 +223,7 @@ TEST_F(RegistryTree, AnExistingTargetInsideTheSourceLosesNothing) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("T\\X\\Y\\X\\Y\\X")));
 }
 
-TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
+TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneIsLeftOut) {
   // Short paths under the root: Wine's ANSI calls take paths below MAX_PATH characters.
   const std::string source = "Fs";
   const std::string target = "Ft";
@@ -231,12 +231,14 @@ TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneEndsItsKey) {
   DeleteSubtree(HKEY_CURRENT_USER, target);
   RawSet(HKEY_CURRENT_USER, source, std::string(255, 'a'), REG_DWORD, {1, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source, std::string(256, 'b'), REG_DWORD, {2, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source, "after", REG_DWORD, {5, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(255, 'c'), "x", REG_DWORD, {3, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(256, 'd'), "x", REG_DWORD, {4, 0, 0, 0});
   Registry reg;
   EXPECT_EQ(reg.CopyTree("HKCU", source, "HKCU", target), registry::kFalse);  // not all of it
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, std::string(255, 'a')).has_value());
   EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, target, std::string(256, 'b')).has_value());
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, "after").has_value());
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target + "\\" + std::string(255, 'c'), "x").has_value());
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target + "\\" + std::string(256, 'd')));
   DeleteSubtree(HKEY_CURRENT_USER, source);
