@@ -11,7 +11,7 @@
 namespace registry {
 namespace {
 
-// Names of values and subkeys up to 255 bytes; a longer one ends its key's enumeration.
+// Names of values and subkeys up to 255 bytes in the code page; a longer one is left out.
 constexpr DWORD kNameCapacity = 256;
 // The longest value name the registry holds, in characters, and its
 // terminator; and room for any key name (Wine takes 256 characters).
@@ -332,8 +332,11 @@ bool WriteValues(HKEY target, const std::vector<CopiedValue>& values, bool exist
       }
       if (existing && earlier[undo].status == ERROR_SUCCESS) {
         const EarlierValue& before = earlier[undo];
-        RegSetValueExW(target, before.name.c_str(), 0, before.type,
-                       before.data.empty() ? nullptr : before.data.data(),
+        // The store looks at the character after a text: a zero there would
+        // lengthen one stored without its end.
+        std::vector<BYTE> padded(before.data);
+        padded.insert(padded.end(), {0xFF, 0xFF});
+        RegSetValueExW(target, before.name.c_str(), 0, before.type, padded.data(),
                        static_cast<DWORD>(before.data.size()));
       } else {
         RegDeleteValueA(target, values[undo].name.c_str());
@@ -463,7 +466,7 @@ Boolean Registry::CopyBranch(HKEY from, const std::vector<std::string>& names,
 // What became of a key that the delete walked.
 enum class Registry::Removal : int {
   Gone,
-  Kept,   // a link or a name the code page cannot spell lies below it: left on purpose
+  Kept,   // a link, or a name the ANSI calls cannot take, lies below it: left on purpose
   Stuck,  // a key that could not be opened or deleted: the walk ends
 };
 
@@ -498,8 +501,10 @@ Registry::Removal Registry::DeleteBranch(HKEY key) {
   bool stuck = false;
   while (!stuck) {
     DWORD length = kKeyNameCapacity;
-    if (RegEnumKeyExW(key, left, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
+    const LSTATUS listed =
+        RegEnumKeyExW(key, left, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (listed != ERROR_SUCCESS) {
+      stuck = listed != ERROR_NO_MORE_ITEMS;
       break;
     }
     const std::optional<std::string> spelled = Spelled(name.data(), length);

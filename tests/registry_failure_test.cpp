@@ -189,14 +189,17 @@ TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceEndHoweverWritten) {
 }
 
 // A write that fails gives the values written before it back as they
-// were, a text that the code page cannot spell too.
+// were, a text that the code page cannot spell, stored without its end, too.
 TEST_F(RegistryFailure, ARollbackGivesATextBackExactly) {
   testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "t", REG_DWORD, {1, 0, 0, 0});
   testing_support::RawSet(HKEY_CURRENT_USER, Path("src"), "u", REG_DWORD, {2, 0, 0, 0});
   HKEY target = nullptr;
   ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, Path("dst").c_str(), &target), ERROR_SUCCESS);
-  const std::vector<BYTE> text = {'y', 0, 0x01, 0x01, 0, 0};  // "y\u0101" in UTF-16
-  RegSetValueExW(target, L"t", 0, REG_SZ, text.data(), static_cast<DWORD>(text.size()));
+  // "y\u0101" in UTF-16, stored without its end: the store adds none, as
+  // the character after it is not zero.
+  const std::vector<BYTE> text = {'y', 0, 0x01, 0x01};
+  const std::vector<BYTE> padded = {'y', 0, 0x01, 0x01, 0xFF, 0xFF};
+  RegSetValueExW(target, L"t", 0, REG_SZ, padded.data(), static_cast<DWORD>(text.size()));
   RefuseRegistry(RegistryOperation::SetValue, HKEY_CURRENT_USER, Path("dst"), "u");
   Registry reg;
   EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kFalse);

@@ -231,16 +231,18 @@ TEST_F(RegistryTree, NamesOf255BytesAreCopiedALongerOneIsLeftOut) {
   DeleteSubtree(HKEY_CURRENT_USER, target);
   RawSet(HKEY_CURRENT_USER, source, std::string(255, 'a'), REG_DWORD, {1, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source, std::string(256, 'b'), REG_DWORD, {2, 0, 0, 0});
-  RawSet(HKEY_CURRENT_USER, source, "after", REG_DWORD, {5, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source, "zz", REG_DWORD, {5, 0, 0, 0});  // after it, also sorted
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(255, 'c'), "x", REG_DWORD, {3, 0, 0, 0});
   RawSet(HKEY_CURRENT_USER, source + "\\" + std::string(256, 'd'), "x", REG_DWORD, {4, 0, 0, 0});
+  RawSet(HKEY_CURRENT_USER, source + "\\e", "x", REG_DWORD, {5, 0, 0, 0});
   Registry reg;
   EXPECT_EQ(reg.CopyTree("HKCU", source, "HKCU", target), registry::kFalse);  // not all of it
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, std::string(255, 'a')).has_value());
   EXPECT_FALSE(RawGet(HKEY_CURRENT_USER, target, std::string(256, 'b')).has_value());
-  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, "after").has_value());
+  EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target, "zz").has_value());
   EXPECT_TRUE(RawGet(HKEY_CURRENT_USER, target + "\\" + std::string(255, 'c'), "x").has_value());
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, target + "\\" + std::string(256, 'd')));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, target + "\\e"));
   DeleteSubtree(HKEY_CURRENT_USER, source);
   DeleteSubtree(HKEY_CURRENT_USER, target);
 }

@@ -474,14 +474,19 @@ LSTATUS SetValue(HKEY key, std::wstring_view name, DWORD reserved, DWORD type, c
     return status;
   }
   std::vector<BYTE> bytes;
+  // As Windows does: a text whose terminator was left out of the size gets
+  // it back when the character after the data is zero.
   if (!wide && IsText(type)) {
-    // As Windows does: a text whose terminator was left out of the size gets
-    // it back when the byte after the data is zero.
     if (dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
       ++dataSize;
     }
     bytes = Utf16(ToWide(std::string(data, data + dataSize)));
   } else {
+    if (IsText(type) && dataSize >= 2 && dataSize % 2 == 0 &&
+        (data[dataSize - 2] != 0 || data[dataSize - 1] != 0) && data[dataSize] == 0 &&
+        data[dataSize + 1] == 0) {
+      dataSize += 2;
+    }
     bytes.assign(data, data + dataSize);
   }
   Assign(*open, name, type, std::move(bytes));
