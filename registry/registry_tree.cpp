@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry/registry.h"
@@ -56,31 +57,39 @@ struct KeyNode {
 
 namespace {
 
+// `text` in the ANSI code page, as the ANSI calls spell it; `exact` turns
+// false unless it widens back to itself.
+std::string InCodePage(std::wstring_view text, bool& exact) {
+  const auto length = static_cast<int>(text.size());
+  std::string ansi(
+      static_cast<std::size_t>(length == 0 ? 0
+                                           : WideCharToMultiByte(CP_ACP, 0, text.data(), length,
+                                                                 nullptr, 0, nullptr, nullptr)),
+      '\0');
+  std::wstring back(text.size(), L'\0');
+  if (!ansi.empty()) {
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), static_cast<int>(ansi.size()),
+                        nullptr, nullptr);
+    back.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(), length)));
+  }
+  exact = exact && back == text;
+  return ansi;
+}
+
 // The ANSI spelling of a name as the registry holds it, when the code page
 // spells it exactly: one that it cannot (a character it lacks becomes "?"
 // or a best fit, "ā" becoming "a"; a zero) would name another key or value,
 // or none.
 std::optional<std::string> Spelled(const WCHAR* name, DWORD length) {
-  if (length == 0) {
-    return std::string();
-  }
+  const std::wstring_view text(name, length);
   // A zero inside a name, which the native calls allow, would end it early.
-  if (std::find(name, name + length, WCHAR{0}) != name + length) {
+  if (text.find(WCHAR{0}) != std::wstring_view::npos) {
     return std::nullopt;
   }
-  const int wide = static_cast<int>(length);
-  const int size = WideCharToMultiByte(CP_ACP, 0, name, wide, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) {
-    return std::nullopt;
-  }
-  std::string ansi(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, name, wide, ansi.data(), size, nullptr, nullptr);
-  std::wstring back(length, L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, back.data(), wide) != wide ||
-      !std::equal(back.begin(), back.end(), name)) {
-    return std::nullopt;
-  }
-  return ansi;
+  bool exact = true;
+  std::string ansi = InCodePage(text, exact);
+  return exact ? std::optional(std::move(ansi)) : std::nullopt;
 }
 
 // The value that makes a key a symbolic link.
@@ -112,20 +121,8 @@ std::vector<BYTE> AnsiData(const std::vector<BYTE>& wide, DWORD size, bool& exac
   for (std::size_t unit = 0; unit < text.size(); ++unit) {
     text[unit] = static_cast<WCHAR>(wide[2 * unit] | (wide[2 * unit + 1] << 8));
   }
-  const auto length = static_cast<int>(text.size());
-  std::string ansi(
-      static_cast<std::size_t>(length == 0 ? 0
-                                           : WideCharToMultiByte(CP_ACP, 0, text.data(), length,
-                                                                 nullptr, 0, nullptr, nullptr)),
-      '\0');
-  std::wstring back(text.size(), L'\0');
-  if (!ansi.empty()) {
-    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), static_cast<int>(ansi.size()),
-                        nullptr, nullptr);
-    back.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), back.data(), length)));
-  }
-  exact = exact && back == text && size % 2 == 0;
+  exact = exact && size % 2 == 0;
+  const std::string ansi = InCodePage(text, exact);
   return {ansi.begin(), ansi.end()};
 }
 

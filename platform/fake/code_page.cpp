@@ -43,6 +43,20 @@ unsigned char Byte(wchar_t c, bool& exact) {
 
 bool OurCodePage(UINT codePage) { return codePage == CP_ACP || codePage == 1252; }
 
+// Hands a conversion out as both conversion calls do: its length alone
+// for a capacity of 0, nothing (0) when it does not fit.
+template <class Text, class Unit>
+int Deliver(const Text& converted, Unit* out, int capacity) {
+  if (capacity == 0) {
+    return static_cast<int>(converted.size());
+  }
+  if (out == nullptr || converted.size() > static_cast<std::size_t>(capacity)) {
+    return 0;
+  }
+  std::copy(converted.begin(), converted.end(), out);
+  return static_cast<int>(converted.size());
+}
+
 }  // namespace
 
 std::string ToAnsi(std::wstring_view wide) {
@@ -100,15 +114,8 @@ int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, LPCSTR text, int length,
     return 0;
   }
   const std::size_t size = length < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
-  const std::wstring converted = platform::fake::ToWide(std::string_view(text, size));
-  if (wideLength == 0) {
-    return static_cast<int>(converted.size());
-  }
-  if (wide == nullptr || converted.size() > static_cast<std::size_t>(wideLength)) {
-    return 0;
-  }
-  std::copy(converted.begin(), converted.end(), wide);
-  return static_cast<int>(converted.size());
+  return platform::fake::Deliver(platform::fake::ToWide(std::string_view(text, size)), wide,
+                                 wideLength);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
@@ -134,12 +141,5 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
   if (usedDefaultChar != nullptr) {
     *usedDefaultChar = usedDefault ? 1 : 0;
   }
-  if (length == 0) {
-    return static_cast<int>(converted.size());
-  }
-  if (text == nullptr || converted.size() > static_cast<std::size_t>(length)) {
-    return 0;
-  }
-  std::copy(converted.begin(), converted.end(), text);
-  return static_cast<int>(converted.size());
+  return platform::fake::Deliver(converted, text, length);
 }

@@ -493,6 +493,27 @@ LSTATUS SetValue(HKEY key, std::wstring_view name, DWORD reserved, DWORD type, c
   return ERROR_SUCCESS;
 }
 
+// RegQueryValueExA and RegQueryValueExW: the data as the ANSI or the wide
+// calls see it.
+LSTATUS QueryValue(HKEY key, std::wstring_view name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize, bool wide) {
+  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<Key> open;
+  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
+    return status;
+  }
+  const Value* value = open->FindValue(name);
+  if (value == nullptr) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  return CopyOut(wide ? value->data : AnsiData(*value), data, dataSize);
+}
+
 // RegEnumValueA and RegEnumValueW: `name` receives the value's name as
 // `spell` gives it, in units of `Unit`.
 template <class Unit, class Spell>
@@ -804,21 +825,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  const Value* value = open->FindValue(Widened(valueName));
-  if (value == nullptr) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  if (type != nullptr) {
-    *type = value->type;
-  }
-  return CopyOut(AnsiData(*value), data, dataSize);
+  return QueryValue(key, Widened(valueName), reserved, type, data, dataSize, false);
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -827,21 +834,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
   if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
     return injected;
   }
-  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  const Value* value = open->FindValue(Taken(valueName));
-  if (value == nullptr) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  if (type != nullptr) {
-    *type = value->type;
-  }
-  return CopyOut(value->data, data, dataSize);
+  return QueryValue(key, Taken(valueName), reserved, type, data, dataSize, true);
 }
 
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
