@@ -7,15 +7,16 @@
 #include "app/command_line.h"
 #include "app/settings_dialog.h"
 #include "platform/guarded.h"
+#include "platform/library_search.h"
 #include "platform/startup_trace.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*arguments*/,
                    int /*show*/) {
+  // Before anything can load a library by name: neither the current
+  // directory nor PATH may supply code to a program that installers start
+  // elevated. Orvisk.dll and the language files are loaded by full paths.
+  platform::KeepLibrarySearchSafe();
   platform::TraceMark("entry");
-  // Takes the directory it was started in out of later DLL searches, where
-  // the system honours it (Wine does not). Orvisk.dll and the language files
-  // do not depend on it: they are loaded by full paths.
-  SetDllDirectoryA("");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   platform::TraceMark("common-controls");

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "platform/library_search.h"
 #include "platform/program_folder.h"
 #include "platform/startup_trace.h"
 
@@ -28,16 +29,21 @@ std::array<std::wstring, 3> LibraryPaths() {
 
 // The library from the first folder that holds it. A folder without the
 // file is passed over at the cost of a look at the file system, not of a
-// failed load, which is many times dearer. Its own dependencies are looked
-// for beside it first. A copy loaded already from the same folder is only
-// handed back: asking for it by its bare name first would make the loader
-// search the disk for it on the first call, while none is loaded yet.
+// failed load, which is many times dearer. Its own imports come only from
+// its folder, the program's and the system's; where the system cannot keep
+// them there, the library is not loaded at all, as if it were missing. A
+// copy loaded already from the same folder is only handed back: asking for
+// it by its bare name first would make the loader search the disk for it on
+// the first call, while none is loaded yet.
 HMODULE LoadServiceLibrary() {
+  if (!KeepLibrarySearchSafe()) {
+    return nullptr;
+  }
   for (const std::wstring& path : LibraryPaths()) {
     if (path.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
       continue;
     }
-    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+    if (HMODULE module = LoadLibraryExW(path.c_str(), nullptr, kOwnFoldersOnly)) {
       return module;
     }
   }

@@ -35,7 +35,19 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
 
 extern "C" {
 
-__declspec(dllexport) HWND WINAPI GetVorkelHandle() { return FindWindowA(kServiceClass, nullptr); }
+#ifdef FENWAREL_DEPENDENT
+// The dependent copy needs its own library before it can answer.
+__declspec(dllimport) LONG WINAPI OrvDepReady();
+#endif
+
+__declspec(dllexport) HWND WINAPI GetVorkelHandle() {
+#ifdef FENWAREL_DEPENDENT
+  if (OrvDepReady() == 0) {
+    return nullptr;
+  }
+#endif
+  return FindWindowA(kServiceClass, nullptr);
+}
 
 __declspec(dllexport) LONG WINAPI RegFenwarel(HWND dialog) {
   HKEY key = nullptr;

@@ -49,7 +49,10 @@ enum class Folder {
   // folder that a remote-desktop session host gives a program not marked
   // as aware of it; the user can write there.
   UserWindows,
+  Vendor,  // C:\Program Files\Zelmoor\, another program's folder, on no search
 };
+// The folder's path, with a trailing backslash.
+std::string FolderPath(Folder folder);
 
 struct ServiceLibrary {
   bool installed = true;                 // Orvisk.dll can be found
@@ -58,6 +61,9 @@ struct ServiceLibrary {
   HWND serviceWindow = nullptr;          // what GetVorkelHandle returns
   HWND registered = nullptr;             // what RegFenwarel recorded
   int registrations = 0;
+  // Libraries it imports (folded bare names), each with the folders where a
+  // copy lies; a load that finds one of them nowhere on its search fails.
+  std::map<std::string, std::set<Folder>> imports;
 };
 
 // The hotkey service's library as the substitute's LoadLibraryA finds it.
@@ -72,6 +78,12 @@ void AddStringModule(const std::string& fileName, std::map<UINT, std::string> st
 // A file of that name that is no loadable module.
 void AddBrokenModule(const std::string& fileName);
 void SetUserDefaultUILanguage(LANGID language);
+// Whether the system's loader has SetDefaultDllDirectories and the
+// LOAD_LIBRARY_SEARCH_* flags: Windows 8 on, Windows 7 only with its 2011
+// loader update. Without them those flags are ERROR_INVALID_PARAMETER.
+void SetLoaderSearchFlags(bool supported);
+// Where each import of the service library was taken from, in load order.
+const std::vector<std::pair<std::string, Folder>>& ImportLoads();
 // A named mutex that another process holds and this one may not open, as an
 // elevated instance's is to a limited one: CreateMutexA fails with
 // ERROR_ACCESS_DENIED. Lasts until called with false.

@@ -14,8 +14,14 @@
 namespace {
 
 using platform::fake::Folder;
+using platform::fake::FolderPath;
 
 constexpr std::uintptr_t kServiceModule = 0x7000;
+constexpr std::uintptr_t kKernelModule = 0x6000;
+
+constexpr DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+                               LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                               LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
 // A module file in the substitute's file system; nullopt strings for a broken file.
 struct ModuleFile {
@@ -28,8 +34,16 @@ struct ModuleTable {
   std::map<std::string, ModuleFile> files;       // folded bare name to the file
   std::map<std::uintptr_t, std::string> loaded;  // handle to folded bare name
   std::vector<platform::fake::LibraryLoad> loads;
+  std::vector<std::pair<std::string, Folder>> importLoads;
   std::uintptr_t next = 0x8000;
   LANGID uiLanguage = 1033;
+  // The loader's process-wide search: whether the system has the search
+  // flags, what SetDefaultDllDirectories set, whether SetDllDirectoryW was
+  // called and the folder it named, if any.
+  bool searchFlags = true;
+  DWORD defaultDirectories = 0;
+  bool dllDirectorySet = false;
+  std::optional<Folder> dllDirectory;
 };
 
 ModuleTable& Modules() {
@@ -43,12 +57,16 @@ struct MutexTable {
   std::set<std::string> denied;        // held by a process this one may not open
   std::map<std::uintptr_t, std::string> handles;
   std::uintptr_t next = 0x40000;
-  DWORD lastError = 0;
 };
 
 MutexTable& Mutexes() {
   static MutexTable table;
   return table;
+}
+
+DWORD& LastError() {
+  static DWORD error = 0;
+  return error;
 }
 
 std::string Folded(std::string_view text) {
@@ -62,24 +80,6 @@ std::string Folded(std::string_view text) {
 std::string BareName(std::string_view path) {
   std::size_t cut = path.find_last_of('\\');
   return Folded(cut == std::string_view::npos ? path : path.substr(cut + 1));
-}
-
-std::string FolderPath(Folder folder) {
-  switch (folder) {
-    case Folder::Program:
-      return "C:\\Program Files\\Fenwarel\\";
-    case Folder::System:
-      return "C:\\Windows\\system32\\";
-    case Folder::Windows:
-      return "C:\\Windows\\";
-    case Folder::Current:
-      return "C:\\Users\\Public\\Downloads\\";
-    case Folder::Path:
-      return "C:\\Tools\\";
-    case Folder::UserWindows:
-      return "C:\\Users\\Public\\Windows\\";
-  }
-  return {};
 }
 
 // A wide path as the substitute's narrow file system spells it.
@@ -117,38 +117,131 @@ LONG FakeRegFenwarel(HWND dialog) {
 }
 HWND FakeGetFenwarel() { return Modules().service.registered; }
 
-// The folder where the file `name` (folded) lies, if there is one.
-std::optional<Folder> FolderOf(const std::string& name) {
+// The folders where the file `name` (folded) lies.
+std::set<Folder> FoldersOf(const std::string& name) {
   const ModuleTable& table = Modules();
   if (name == "orvisk.dll") {
-    return table.service.installed ? std::optional(table.service.folder) : std::nullopt;
+    return table.service.installed ? std::set{table.service.folder} : std::set<Folder>{};
   }
   auto file = table.files.find(name);
-  return file == table.files.end() ? std::nullopt : std::optional(file->second.folder);
+  return file == table.files.end() ? std::set<Folder>{} : std::set{file->second.folder};
 }
 
-// True when `path` finds its file: a full path in its own folder, a bare
-// name through the standard search (the program's folder, the system
-// folders, the current directory, PATH), as LoadLibraryA's does.
-bool Finds(const std::string& path) {
-  const std::string name = BareName(path);
-  const std::optional<Folder> folder = FolderOf(name);
-  return folder && (path.find('\\') == std::string::npos ||
-                    Folded(FolderPath(*folder) + name) == Folded(path));
+std::optional<Folder> FolderAt(const std::string& path) {
+  for (Folder folder : {Folder::Program, Folder::System, Folder::Windows, Folder::Current,
+                        Folder::Path, Folder::UserWindows, Folder::Vendor}) {
+    std::string named = FolderPath(folder);
+    if (Folded(named) == Folded(path) ||
+        Folded(named.substr(0, named.size() - 1)) == Folded(path)) {
+      return folder;
+    }
+  }
+  return std::nullopt;
 }
 
+// The folders that a load with `flags` searches, in order, for a library
+// asked for by bare name or for the imports of one loaded from `own`.
+std::vector<Folder> SearchPath(DWORD flags, std::optional<Folder> own) {
+  const ModuleTable& table = Modules();
+  if ((flags & kSearchFlags) == 0 && table.defaultDirectories != 0) {
+    flags |= table.defaultDirectories |
+             ((flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0 ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR : 0);
+  }
+  std::vector<Folder> path;
+  if ((flags & kSearchFlags) != 0) {
+    if ((flags & LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != 0) {
+      flags |= LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+               LOAD_LIBRARY_SEARCH_SYSTEM32;
+    }
+    if ((flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0 && own) {
+      path.push_back(*own);
+    }
+    if ((flags & LOAD_LIBRARY_SEARCH_APPLICATION_DIR) != 0) {
+      path.push_back(Folder::Program);
+    }
+    if ((flags & LOAD_LIBRARY_SEARCH_USER_DIRS) != 0 && table.dllDirectory) {
+      path.push_back(*table.dllDirectory);
+    }
+    if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
+      path.push_back(Folder::System);
+    }
+    return path;
+  }
+  // The standard search, in safe mode: a library loaded by full path with
+  // LOAD_WITH_ALTERED_SEARCH_PATH has its own folder in the program's place.
+  // SetDllDirectoryW puts its folder, or nothing, where the current one was.
+  path.push_back((flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0 && own ? *own : Folder::Program);
+  if (table.dllDirectory) {
+    path.push_back(*table.dllDirectory);
+  }
+  path.insert(path.end(), {Folder::System, Folder::Windows});
+  if (!table.dllDirectorySet) {
+    path.push_back(Folder::Current);
+  }
+  path.push_back(Folder::Path);
+  return path;
+}
+
+// Where the loader finds `name` along `path`.
+std::optional<Folder> FirstOn(const std::vector<Folder>& path, const std::set<Folder>& lies) {
+  for (Folder folder : path) {
+    if (lies.contains(folder)) {
+      return folder;
+    }
+  }
+  return std::nullopt;
+}
+
+bool IsFullPath(const std::string& path) { return path.size() > 2 && path[1] == ':'; }
+
+// True when the file at the full path `path` exists.
+bool Exists(const std::string& path) {
+  const std::set<Folder> lies = FoldersOf(BareName(path));
+  return std::any_of(lies.begin(), lies.end(), [&](Folder folder) {
+    return Folded(FolderPath(folder) + BareName(path)) == Folded(path);
+  });
+}
+
+// Where a load of `path` with `flags` finds its file, and then its imports
+// (the service library's); ERROR_INVALID_PARAMETER for what Windows refuses.
 HMODULE Load(const std::string& path, DWORD flags) {
   ModuleTable& table = Modules();
   table.loads.push_back({path, flags});
-  if (!Finds(path)) {
+  const bool dataOnly = (flags & (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) != 0;
+  if (((flags & kSearchFlags) != 0 && !table.searchFlags) ||
+      ((flags & kSearchFlags) != 0 && (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0) ||
+      ((flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) != 0 && !IsFullPath(path))) {
+    LastError() = ERROR_INVALID_PARAMETER;
     return nullptr;
   }
   const std::string name = BareName(path);
+  std::optional<Folder> found =
+      IsFullPath(path)
+          ? (Exists(path) ? FolderAt(path.substr(0, path.size() - name.size())) : std::nullopt)
+          : FirstOn(SearchPath(flags, std::nullopt), FoldersOf(name));
+  if (!found) {
+    LastError() = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+  }
   if (name == "orvisk.dll") {
+    if (!dataOnly) {
+      const std::vector<Folder> search = SearchPath(flags, IsFullPath(path) ? found : std::nullopt);
+      std::vector<std::pair<std::string, Folder>> imports;
+      for (const auto& [import, lies] : table.service.imports) {
+        std::optional<Folder> from = FirstOn(search, lies);
+        if (!from) {
+          LastError() = ERROR_MOD_NOT_FOUND;
+          return nullptr;
+        }
+        imports.emplace_back(import, *from);
+      }
+      table.importLoads.insert(table.importLoads.end(), imports.begin(), imports.end());
+    }
     table.loaded[kServiceModule] = name;
     return AsHandle<FenwarelModule>(kServiceModule);
   }
   if (!table.files.at(name).strings) {
+    LastError() = ERROR_BAD_EXE_FORMAT;
     return nullptr;  // there, but no module
   }
   std::uintptr_t id = table.next;
@@ -170,6 +263,26 @@ UINT SystemPath(Folder folder, LPWSTR buffer, UINT size) {
 }  // namespace
 
 namespace platform::fake {
+
+std::string FolderPath(Folder folder) {
+  switch (folder) {
+    case Folder::Program:
+      return "C:\\Program Files\\Fenwarel\\";
+    case Folder::System:
+      return "C:\\Windows\\system32\\";
+    case Folder::Windows:
+      return "C:\\Windows\\";
+    case Folder::Current:
+      return "C:\\Users\\Public\\Downloads\\";
+    case Folder::Path:
+      return "C:\\Tools\\";
+    case Folder::UserWindows:
+      return "C:\\Users\\Public\\Windows\\";
+    case Folder::Vendor:
+      return "C:\\Program Files\\Zelmoor\\";
+  }
+  return {};
+}
 
 ServiceLibrary& TheServiceLibrary() { return Modules().service; }
 
@@ -194,6 +307,10 @@ void DenyMutex(const std::string& name, bool denied) {
 
 void SetUserDefaultUILanguage(LANGID language) { Modules().uiLanguage = language; }
 
+void SetLoaderSearchFlags(bool supported) { Modules().searchFlags = supported; }
+
+const std::vector<std::pair<std::string, Folder>>& ImportLoads() { return Modules().importLoads; }
+
 std::size_t LoadedModuleCount() { return Modules().loaded.size(); }
 
 const std::vector<LibraryLoad>& LibraryLoads() { return Modules().loads; }
@@ -216,10 +333,13 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
   if (path.find('\\') == std::string::npos) {
     path = FolderPath(Folder::Current) + path;
   }
-  return Finds(path) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
+  return Exists(path) ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName) {
+  if (BareName(moduleName) == "kernel32.dll") {
+    return AsHandle<FenwarelModule>(kKernelModule);
+  }
   for (const auto& [id, name] : Modules().loaded) {
     if (name == BareName(moduleName)) {
       return AsHandle<FenwarelModule>(id);
@@ -230,6 +350,10 @@ HMODULE GetModuleHandleA(LPCSTR moduleName) {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   ModuleTable& table = Modules();
+  if (reinterpret_cast<std::uintptr_t>(module) == kKernelModule) {
+    const bool has = table.searchFlags && std::string_view(name) == "SetDefaultDllDirectories";
+    return has ? AsExport(&SetDefaultDllDirectories) : nullptr;
+  }
   if (reinterpret_cast<std::uintptr_t>(module) != kServiceModule ||
       table.service.missingExports.contains(name)) {
     return nullptr;
@@ -298,11 +422,11 @@ UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
 HANDLE CreateMutexA(void* /*attributes*/, BOOL /*initialOwner*/, LPCSTR name) {
   MutexTable& table = Mutexes();
   if (name != nullptr && table.denied.contains(name)) {
-    table.lastError = ERROR_ACCESS_DENIED;
+    LastError() = ERROR_ACCESS_DENIED;
     return nullptr;
   }
   int& holders = table.holders[name == nullptr ? "" : name];
-  table.lastError = holders > 0 ? ERROR_ALREADY_EXISTS : 0;
+  LastError() = holders > 0 ? ERROR_ALREADY_EXISTS : 0;
   ++holders;
   std::uintptr_t id = table.next;
   table.next += 0x10;
@@ -323,4 +447,24 @@ BOOL CloseHandle(HANDLE object) {
   return 1;
 }
 
-DWORD GetLastError() { return Mutexes().lastError; }
+DWORD GetLastError() { return LastError(); }
+
+// Only the search flags that make sense for every load; a library's own
+// folder does not.
+BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
+  constexpr DWORD kAllowed = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                             LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+  if (directoryFlags == 0 || (directoryFlags & ~kAllowed) != 0) {
+    LastError() = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  Modules().defaultDirectories = directoryFlags;
+  return 1;
+}
+
+BOOL SetDllDirectoryW(LPCWSTR pathName) {
+  ModuleTable& table = Modules();
+  table.dllDirectorySet = pathName != nullptr;
+  table.dllDirectory = pathName == nullptr ? std::nullopt : FolderAt(Narrowed(pathName));
+  return 1;
+}
