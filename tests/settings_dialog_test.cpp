@@ -189,6 +189,39 @@ TEST_F(DialogTest, TheServiceLibraryComesFromTheProgramOrTheSystemFoldersOnly) {
   }
 }
 
+// Its imports come from its own folder, the program's or the system folder;
+// a copy only in the current directory or on PATH fails the load.
+TEST_F(DialogTest, TheServiceLibrarysImportsComeOnlyFromItsOwnOrTheProgramsOrTheSystemFolder) {
+  using platform::fake::Folder;
+  for (Folder folder :
+       {Folder::Windows, Folder::Program, Folder::System, Folder::Current, Folder::Path}) {
+    platform::fake::ResetModules();
+    TheServiceLibrary().folder = Folder::Windows;
+    TheServiceLibrary().imports = {{"orvdep.dll", {folder}}};
+    ZFenwarel dialog;
+    dialog.Load("");
+    const bool safe = folder != Folder::Current && folder != Folder::Path;
+    EXPECT_EQ(TheServiceLibrary().registrations, safe ? 1 : 0);
+    EXPECT_EQ(platform::fake::ImportLoads().size(), safe ? 2U : 0U);  // the service, the dialog
+    EXPECT_TRUE(dialog.Window().IsVisible());
+  }
+}
+
+// Windows 7 without its 2011 loader update: the library is not loaded at all,
+// and the dialog works as without it.
+TEST_F(DialogTest, WithoutTheLoadersSearchFlagsTheLibraryIsNotLoaded) {
+  platform::fake::SetLoaderSearchFlags(false);
+  ZFenwarel dialog;
+  dialog.Load("");
+  ASSERT_TRUE(dialog.Window().IsVisible());
+  ClickWithMouse(dialog.Window(), ZFenwarel::OK);
+  EXPECT_EQ(Sticky(kMachineSettings), (StoredValue{REG_DWORD, Dword(0xC0)}));
+  EXPECT_TRUE(platform::fake::WindowCalls().empty());
+  for (const auto& load : platform::fake::LibraryLoads()) {
+    EXPECT_EQ(load.path.find("Orvisk"), std::string::npos) << load.path;
+  }
+}
+
 TEST_F(DialogTest, AMissingExportFailsOnlyItsOwnCall) {
   TheServiceLibrary().missingExports = {"RegFenwarel"};
   ZFenwarel dialog;
