@@ -18,4 +18,5 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
   return TRUE;
 }
 
-extern "C" __declspec(dllexport) LONG WINAPI OrvDepReady() { return 1; }
+// Plain C calling convention: its name stays undecorated for the importer too.
+extern "C" __declspec(dllexport) LONG OrvDepReady() { return 1; }

@@ -37,7 +37,7 @@ extern "C" {
 
 #ifdef FENWAREL_DEPENDENT
 // The dependent copy needs its own library before it can answer.
-__declspec(dllimport) LONG WINAPI OrvDepReady();
+__declspec(dllimport) LONG OrvDepReady();
 #endif
 
 __declspec(dllexport) HWND WINAPI GetVorkelHandle() {

@@ -141,6 +141,9 @@ TEST_F(LibraryE2e, AnImportPlantedInTheCurrentFolderOrOnPathNeverRuns) {
 // takes a Toolhelp snapshot of its modules there.
 class ModulesAtExit {
  public:
+  // The first breakpoint of a 32-bit process on 64-bit Windows.
+  static constexpr DWORD kWow64Breakpoint = 0x4000001F;
+
   explicit ModulesAtExit(Process::Raw raw)
       : debugger_([this, raw]() mutable { Debug(raw); }), id_(started_.get_future().get()) {}
   ModulesAtExit(const ModulesAtExit&) = delete;
@@ -232,7 +235,8 @@ class ModulesAtExit {
           if (armed && event.u.Exception.ExceptionRecord.ExceptionAddress == exitAt_) {
             modules_ = Snapshot(info.dwProcessId);
             TerminateProcess(info.hProcess, 0);
-          } else if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
+          } else if (const DWORD code = event.u.Exception.ExceptionRecord.ExceptionCode;
+                     code == EXCEPTION_BREAKPOINT || code == kWow64Breakpoint) {
             armed = armed || Arm(info.hProcess, info.dwProcessId);
           } else {
             status = DBG_EXCEPTION_NOT_HANDLED;
