@@ -75,6 +75,14 @@ class LibraryE2e : public ::testing::Test {
   [[nodiscard]] Process::Raw Run(const std::string& arguments) const {
     return {Exe(), "\"" + Exe() + "\"" + (arguments.empty() ? "" : " " + arguments), current_};
   }
+  static HWND VisibleDialogOf(DWORD process) {
+    HWND dialog = nullptr;
+    WaitFor([&] {
+      dialog = e2e::WindowOf(process, "ZFenwarel");
+      return dialog != nullptr && IsWindowVisible(dialog) != 0;
+    });
+    return dialog;
+  }
   // Where orvdep.dll was loaded from, as it recorded; "" when it never ran.
   static std::string DependencyFrom() {
     auto value = e2e::Read(HKEY_CURRENT_USER, kStandInState, "DependencyFrom");
@@ -87,11 +95,8 @@ class LibraryE2e : public ::testing::Test {
     Process install(Run("-i"));
     EXPECT_EQ(install.Wait(), 0U);
     Process first(Run(""));
-    HWND dialog = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
-      dialog = e2e::WindowOf(first.Id(), "ZFenwarel");
-      return dialog != nullptr && IsWindowVisible(dialog) != 0;
-    }));
+    HWND dialog = VisibleDialogOf(first.Id());
+    ASSERT_NE(dialog, nullptr);
     Process second(Run(""));
     EXPECT_EQ(second.Wait(), 0U);
     e2e::Click(dialog, kHibernate);
@@ -307,11 +312,8 @@ TEST_F(LibraryE2e, EveryModuleOfEveryModeComesFromTheProgramsOrTheSystemsFolders
   }
   {
     ModulesAtExit normal(Run(""));
-    HWND dialog = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
-      dialog = e2e::WindowOf(normal.Id(), "ZFenwarel");
-      return dialog != nullptr && IsWindowVisible(dialog) != 0;
-    }));
+    HWND dialog = VisibleDialogOf(normal.Id());
+    ASSERT_NE(dialog, nullptr);
     ModulesAtExit second(Run(""));
     runs.emplace_back("second start", second.Modules());
     e2e::Click(dialog, kOk);
