@@ -9,10 +9,10 @@
 namespace platform {
 
 // Keeps every later load by bare name, the system's own included, to the
-// program's folder and the system folder. False where the system cannot
-// (Windows 7 without its 2011 loader update, an old Wine): then only the
-// current directory is taken out of the search, and libraries from outside
-// Windows must not be loaded at all.
+// program's folder and the system folder, and takes the current directory
+// out of the search. False where the system cannot keep to those folders
+// (Windows 7 without its 2011 loader update, an old Wine): then libraries
+// from outside Windows must not be loaded at all.
 bool KeepLibrarySearchSafe();
 
 // For a library loaded by its full path: its own imports are taken from its

@@ -9,9 +9,9 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved*/) {
     if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Zelmoor\\OrviskStandIn", &key) ==
         ERROR_SUCCESS) {
       char path[MAX_PATH] = {};
-      const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+      GetModuleFileNameA(module, path, MAX_PATH - 1);
       RegSetValueExA(key, "DependencyFrom", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
-                     length + 1);
+                     lstrlenA(path) + 1);
       RegCloseKey(key);
     }
   }

@@ -229,6 +229,16 @@ TEST(LibrarySearch, AnEmptyDllDirectoryTakesTheCurrentDirectoryOut) {
   EXPECT_EQ(LoadWith(scene, 0), Outcome{Folder::Current});
 }
 
+TEST(LibrarySearch, TheDllDirectoryIsTheUserDirectory) {
+  const Scene scene(Folder::Vendor, {Folder::Path});
+  const std::string folder = FolderPath(Folder::Path);
+  SetDllDirectoryW(std::wstring(folder.begin(), folder.end()).c_str());
+  EXPECT_EQ(LoadWith(scene, LOAD_LIBRARY_SEARCH_USER_DIRS), Outcome{Folder::Path});
+  EXPECT_EQ(LoadWith(scene, LOAD_LIBRARY_SEARCH_SYSTEM32), kNotFound);
+  SetDllDirectoryW(nullptr);
+  EXPECT_EQ(LoadWith(scene, LOAD_LIBRARY_SEARCH_USER_DIRS), kNotFound);
+}
+
 // For the rest of the process: on Windows it runs alone.
 TEST(LibrarySearchDefault, TheProgramsDefaultHoldsForLoadsWithoutSearchFlags) {
   {

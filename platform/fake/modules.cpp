@@ -192,7 +192,10 @@ std::optional<Folder> FirstOn(const std::vector<Folder>& path, const std::set<Fo
   return std::nullopt;
 }
 
-bool IsFullPath(const std::string& path) { return path.size() > 2 && path[1] == ':'; }
+// "C:\..." or "\\server\share\..."; "C:x.dll" is relative to that drive's folder.
+bool IsFullPath(const std::string& path) {
+  return (path.size() > 2 && path[1] == ':' && path[2] == '\\') || path.starts_with("\\\\");
+}
 
 // True when the file at the full path `path` exists.
 bool Exists(const std::string& path) {
