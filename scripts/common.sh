@@ -74,12 +74,64 @@ fenwarel_missing_packages() {
   done <<<"$1"
 }
 
+# apt-get itself, as root, without questions.
+fenwarel_apt_get() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -q "$@"
+}
+
+# The package lists, tried three times a little apart: a mirror in the middle
+# of a sync serves an index that does not match its Release file, for hours
+# at a time. An index that still fails is named in one line, and the step
+# goes on with the lists it has.
+fenwarel_apt_update() {
+  local try log failed
+  log="$(mktemp)"
+  for try in 1 2 3; do
+    if fenwarel_apt_get update >"$log" 2>&1; then
+      rm -f "$log"
+      return 0
+    fi
+    if [ "$try" -lt 3 ]; then
+      echo "apt-get update failed (try $try of 3); trying again in ${FENWAREL_APT_WAIT:-10} s."
+      sleep "${FENWAREL_APT_WAIT:-10}"
+    fi
+  done
+  failed="$(sed -n 's/^[EW]: Failed to fetch //p' "$log" | sed 's/  */ /g' | paste -sd ';' -)"
+  echo "apt-get update still fails, going on with the lists there are; not fetched: ${failed:-$(grep -m 1 '^E: ' "$log")}"
+  rm -f "$log"
+}
+
+# Installs PACKAGES. When apt cannot resolve them (a suite's newer versions
+# without their other-architecture twins, as a mirror mid-sync serves), once
+# more preferring the release's own suite. On failure FENWAREL_APT_REASON
+# holds apt's own reason, one line.
+fenwarel_apt_install() {
+  local log codename status=0
+  log="$(mktemp)"
+  fenwarel_apt_get install -y --no-install-recommends "$@" 2>&1 | tee "$log" || status=$?
+  if [ "$status" -ne 0 ] &&
+    grep -qE 'held broken packages|unmet dependencies|Unable to correct problems' "$log"; then
+    codename="$(. "${FENWAREL_OS_RELEASE:-/etc/os-release}" && echo "${VERSION_CODENAME:-}")"
+    if [ -n "$codename" ]; then
+      echo "apt-get could not resolve the packages; trying once more preferring the release's own suite, $codename."
+      status=0
+      fenwarel_apt_get install -y --no-install-recommends -t "$codename" "$@" 2>&1 | tee "$log" ||
+        status=$?
+    fi
+  fi
+  FENWAREL_APT_REASON="$(grep -m 1 '^E: ' "$log" || tail -n 1 "$log")"
+  rm -f "$log"
+  return "$status"
+}
+
 # Installs the packages of every missing command, and what the build and the
 # tests need besides, checked by what they install. The 32-bit Wine (and the
 # i386 architecture it needs) only where the host can run it: elsewhere its
-# install scripts would fail.
+# install scripts would fail. Where it cannot be had, the rest is installed
+# and FENWAREL_WINE32_MISSING says why: the 32-bit tiers then do not run. A
+# package that every tier needs and that cannot be had ends the step.
 fenwarel_install_deps() {
-  local need=()
+  local need=() rest=()
   mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_COMMANDS")
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
@@ -100,17 +152,36 @@ fenwarel_install_deps() {
     if [[ " ${need[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
       as_root dpkg --add-architecture i386
     fi
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+    fenwarel_apt_update
+    if ! fenwarel_apt_install "${need[@]}"; then
+      mapfile -t rest < <(printf '%s\n' "${need[@]}" | grep -vx 'wine32:i386')
+      if [ ${#rest[@]} -eq ${#need[@]} ]; then
+        echo "Could not install ${need[*]}: $FENWAREL_APT_REASON" >&2
+        return 1
+      fi
+      local reason="$FENWAREL_APT_REASON"
+      if [ ${#rest[@]} -gt 0 ] && ! fenwarel_apt_install "${rest[@]}"; then
+        echo "Could not install ${rest[*]}: $FENWAREL_APT_REASON" >&2
+        return 1
+      fi
+      FENWAREL_WINE32_MISSING="$reason"
+      echo "The 32-bit Wine (wine32:i386) cannot be installed: $FENWAREL_WINE32_MISSING"
+    fi
   fi
   fenwarel_generate_locales
+}
+
+# Whether the 32-bit program can run under Wine here: the host runs 32-bit
+# code and the 32-bit Wine is installed.
+fenwarel_wine32_ready() {
+  fenwarel_host_runs_32bit && dpkg -s wine32:i386 >/dev/null 2>&1
 }
 
 # The Windows tiers this host runs, in order, each in a Wine prefix of its
 # own: the 64-bit twin everywhere; where the host executes 32-bit code also
 # the 32-bit program on 32-bit Windows and through WoW64 on 64-bit Windows.
 fenwarel_windows_tiers() {
-  if fenwarel_host_runs_32bit; then echo "win64 win32 wow64"; else echo "win64"; fi
+  if fenwarel_wine32_ready; then echo "win64 win32 wow64"; else echo "win64"; fi
 }
 
 # The CTest preset of a tier, and what the tier stands for.
@@ -133,7 +204,10 @@ fenwarel_tier_name() {
 # where the host runs it, else its 64-bit twin. Sets FENWAREL_PRESET,
 # FENWAREL_WINE (win32 or win64) and FENWAREL_BUILD_KIND, and says which.
 fenwarel_pick_build() {
-  if fenwarel_host_runs_32bit; then
+  if fenwarel_host_runs_32bit && ! fenwarel_wine32_ready; then
+    echo "The 32-bit Wine is not installed (${FENWAREL_WINE32_MISSING:-not available}): showing the 64-bit twin."
+  fi
+  if fenwarel_wine32_ready; then
     FENWAREL_PRESET=windows FENWAREL_WINE=win32 FENWAREL_BUILD_KIND="the 32-bit program"
   else
     FENWAREL_PRESET=windows-x64 FENWAREL_WINE=win64 FENWAREL_BUILD_KIND="the 64-bit test twin"
@@ -146,7 +220,11 @@ fenwarel_pick_build() {
 
 # One line on which Windows tiers run here, and why.
 fenwarel_describe_host() {
-  if fenwarel_host_runs_32bit; then
+  if fenwarel_host_runs_32bit && ! fenwarel_wine32_ready; then
+    echo "The 32-bit Wine (wine32:i386) is not installed (${FENWAREL_WINE32_MISSING:-not available}), so these tiers do not run:"
+    echo "  win32 ($(fenwarel_tier_name win32)) and wow64 ($(fenwarel_tier_name wow64));"
+    echo "the Windows tests run on the 64-bit twin, and the 32-bit program gets its static checks."
+  elif fenwarel_host_runs_32bit; then
     echo "This host runs 32-bit code: the Windows tests run on the 32-bit program, in a 32-bit prefix"
     echo "and through WoW64 in a 64-bit prefix, and on its 64-bit twin."
   elif [ "${FENWAREL_TWIN_ONLY:-0}" = 1 ]; then

@@ -30,10 +30,10 @@ stage_times() {
   echo "  $SECONDS in all"
 }
 
-tiers="$(fenwarel_windows_tiers)"
-fenwarel_describe_host
 stage "Installing what is missing"
 fenwarel_install_deps
+tiers="$(fenwarel_windows_tiers)"
+fenwarel_describe_host
 
 stage "Format"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

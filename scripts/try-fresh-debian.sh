@@ -37,8 +37,11 @@ git git
 source "$repo/scripts/common.sh"
 mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_FRESH_COMMANDS" | sort -u)
 if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+  fenwarel_apt_update
+  fenwarel_apt_install "${need[@]}" || {
+    echo "Could not install ${need[*]}: $FENWAREL_APT_REASON" >&2
+    exit 1
+  }
 fi
 
 commit="$(git -C "$repo" rev-parse HEAD)"
