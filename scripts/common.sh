@@ -59,11 +59,19 @@ msiextract msitools
 python3 python3
 osslsigncode osslsigncode
 openssl openssl
+gcab gcab
+cabextract cabextract
 awk mawk
 "
 # Commands whose package is checked another way below, and sudo, which only
 # a user who is not root needs, and has.
 FENWAREL_CHECKED_COMMANDS="import identify convert montage locale-gen sudo"
+
+# Debian's own Python, which has the modules that Debian's packages bring
+# (python3-pefile); another python3 first on PATH, a pyenv's say, has not.
+fenwarel_python() {
+  if [ -x /usr/bin/python3 ]; then /usr/bin/python3 "$@"; else python3 "$@"; fi
+}
 
 # The packages of the commands of TABLE (a command and its package a line)
 # that this machine lacks.
@@ -146,6 +154,7 @@ fenwarel_install_deps() {
   [ -d /usr/share/fonts/truetype/dejavu ] || need+=(fonts-dejavu-core)
   dpkg -s fonts-wine >/dev/null 2>&1 || need+=(fonts-wine)
   dpkg -s locales >/dev/null 2>&1 || need+=(locales)
+  fenwarel_python -c 'import pefile' 2>/dev/null || need+=(python3-pefile)
   if [ ${#need[@]} -gt 0 ]; then
     mapfile -t need < <(printf '%s\n' "${need[@]}" | sort -u)
     echo "Installing: ${need[*]}"

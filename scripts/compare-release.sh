@@ -52,6 +52,6 @@ echo "Rebuilding commit $commit (unsigned) from git archive"
 fenwarel_build_release "$source" "$work/build" >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log"; fail "the rebuild of $commit failed"; }
 status=0
-python3 "$FENWAREL_ROOT/scripts/compare_package.py" --build "$work/build" --commit "$commit" "${ca[@]}" \
+fenwarel_python "$FENWAREL_ROOT/scripts/compare_package.py" --build "$work/build" --commit "$commit" "${ca[@]}" \
   "${packages[@]}" || status=$?
 exit "$status"

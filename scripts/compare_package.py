@@ -9,8 +9,8 @@ files it packaged in bin/. A published package is the same when every table
 (row by row), every stream, its cabinets' lists of files and every file's
 bytes are the rebuild's. Signatures are the one thing a rebuild cannot make:
 each signed file of the published package is compared with the rebuild's file
-carrying that same signature, placed as signing places it (padded to 8 bytes,
-the certificate table, the PE checksum); the rebuild is packaged again with
+carrying that same signature, placed by osslsigncode as signing places it;
+the rebuild is packaged again with
 those files, so that its tables and cabinet can be the published ones too.
 The signatures are then checked: against ROOTS.pem when given, else only
 whether each still matches its content.
@@ -25,11 +25,11 @@ import glob
 import hashlib
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
-import zlib
+
+import pefile
 
 SIGNATURE_STREAMS = {"DigitalSignature", "MsiDigitalSignatureEx"}
 SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
@@ -48,57 +48,32 @@ def run(command, **options):
     return done.stdout
 
 
-# The cabinet format: a header, its folders, its files, then each folder's
-# data blocks, stored or MSZIP-compressed (a deflate stream per block that
-# may refer back to the previous block's bytes).
-def cabinet_files(data):
+def run_utc(command, **options):
+    """A command whose dates are read and written in UTC, wherever it runs."""
+    return run(command, env={**os.environ, "TZ": "UTC"}, **options)
+
+
+# Cabinets are read by gcab (the list, with each file's size, date, time and
+# attributes) and unpacked by cabextract, which keeps every file inside the
+# folder it is given, whatever names a cabinet holds.
+def cabinet_files(data, work):
     """[(name, size, date, time, attributes, bytes)] in the cabinet's order."""
-    if data[:4] != b"MSCF":
-        raise Failure("a cabinet stream does not start with MSCF")
-    files_at = struct.unpack_from("<I", data, 16)[0]
-    folder_count, file_count, flags = struct.unpack_from("<HHH", data, 26)
-    if flags & 3:
-        raise Failure("a cabinet spans several cabinets")
-    at = 36
-    folder_reserve = data_reserve = 0
-    if flags & 4:
-        header_reserve, folder_reserve, data_reserve = struct.unpack_from("<HBB", data, at)
-        at += 4 + header_reserve
-    folders = []
-    for _ in range(folder_count):
-        start, blocks, compression = struct.unpack_from("<IHH", data, at)
-        at += 8 + folder_reserve
-        folders.append(unpack_folder(data, start, blocks, compression & 0xF, data_reserve))
+    folder = tempfile.mkdtemp(dir=work)
+    cabinet = os.path.join(folder, "cabinet")
+    open(cabinet, "wb").write(data)
+    listing = run_utc(["gcab", "--list-details", cabinet]).decode("utf-8", errors="replace")
+    files = os.path.join(folder, "files")
+    run(["cabextract", "-q", "-d", files, cabinet])
     entries = []
-    at = files_at
-    for _ in range(file_count):
-        size, offset, folder, date, time, attributes = struct.unpack_from("<IIHHHH", data, at)
-        end = data.index(b"\0", at + 16)
-        name = data[at + 16:end].decode("utf-8" if attributes & 0x80 else "latin-1")
-        at = end + 1
-        if folder >= len(folders) or offset + size > len(folders[folder]):
-            raise Failure(f"the cabinet's entry {name} lies outside its data")
-        entries.append((name, size, date, time, attributes, folders[folder][offset:offset + size]))
+    for line in filter(None, listing.splitlines()):
+        name, size, date, time, attributes = line.rsplit(" ", 4)
+        unpacked = os.path.join(files, name.replace("\\", "/"))
+        if not os.path.realpath(unpacked).startswith(os.path.realpath(files) + os.sep) or \
+                not os.path.isfile(unpacked):
+            raise Failure(f"the cabinet's entry {name} cannot be unpacked")
+        entries.append((name, int(size), date, time, attributes, open(unpacked, "rb").read()))
+    shutil.rmtree(folder)
     return entries
-
-
-def unpack_folder(data, at, blocks, compression, reserve):
-    out = bytearray()
-    previous = b""
-    for _ in range(blocks):
-        _, size, _ = struct.unpack_from("<IHH", data, at)
-        at += 8 + reserve
-        block = data[at:at + size]
-        at += size
-        if compression == 0:
-            previous = block
-        elif compression == 1 and block[:2] == b"CK":
-            inflater = zlib.decompressobj(-15, zdict=previous) if previous else zlib.decompressobj(-15)
-            previous = inflater.decompress(block[2:]) + inflater.flush()
-        else:
-            raise Failure(f"a cabinet uses a compression this tool does not read ({compression})")
-        out += previous
-    return bytes(out)
 
 
 class Package:
@@ -132,59 +107,49 @@ class Package:
                 stream = self.streams.get(cabinet[1:])
                 if stream is None:
                     raise Failure(f"{path}: the cabinet {cabinet} is missing")
-                entries = cabinet_files(stream)
+                entries = cabinet_files(stream, work)
                 self.cabinets[cabinet[1:]] = entries
                 for name, *_, content in entries:
                     self.files[name] = content
 
 
-# Authenticode in a PE file: the certificate table at the end, named by
-# data directory 4, and the header's checksum over the whole file.
-def pe_layout(data):
-    """(checksum offset, security directory offset) or None if not a PE file."""
-    if data[:2] != b"MZ" or len(data) < 64:
-        return None
-    header = struct.unpack_from("<I", data, 60)[0]
-    optional = header + 24
-    if data[header:header + 4] != b"PE\0\0" or len(data) < optional + 2:
-        return None
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    if len(data) < directories + 5 * 8:
-        return None
-    return optional + 64, directories + 4 * 8
+def is_pe(data):
+    try:
+        pefile.PE(data=data, fast_load=True)
+        return True
+    except pefile.PEFormatError:
+        return False
 
 
-def signature_of(data):
-    """The certificate table of a signed PE file, or None."""
-    layout = pe_layout(data)
-    if not layout:
-        return None
-    at, size = struct.unpack_from("<II", data, layout[1])
-    return data[at:at + size] if at and size else None
+def is_signed(data):
+    """True for a PE file with a certificate table (data directory 4)."""
+    try:
+        directory = pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4]
+    except (pefile.PEFormatError, IndexError):
+        return False
+    return directory.VirtualAddress != 0 and directory.Size != 0
 
 
-def pe_checksum(data, checksum_at):
-    padded = data + b"\0" * (len(data) % 2)
-    words = memoryview(padded).cast("H")
-    total = sum(words) - words[checksum_at // 2] - words[checksum_at // 2 + 1]
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return (total + len(data)) & 0xFFFFFFFF
-
-
-def with_signature(unsigned, signed):
-    """The unsigned file carrying the signed one's certificate table, as
-    signing places it; the unsigned file itself where there is none."""
-    table = signature_of(signed)
-    layout = pe_layout(unsigned)
-    if table is None or not layout or signature_of(unsigned) is not None:
+def with_signature(unsigned, signed, roots, work):
+    """The unsigned file carrying the signed one's signature, placed by
+    osslsigncode as signing places it; the unsigned file itself where there is
+    none, or where it cannot be attached."""
+    if not is_signed(signed) or is_signed(unsigned) or not is_pe(unsigned):
         return unsigned
-    data = bytearray(unsigned + b"\0" * (-len(unsigned) % 8))
-    struct.pack_into("<II", data, layout[1], len(data), len(table))
-    data += table
-    struct.pack_into("<I", data, layout[0], pe_checksum(bytes(data), layout[0]))
-    return bytes(data)
+    folder = tempfile.mkdtemp(dir=work)
+    paths = {name: os.path.join(folder, name) for name in ("signed", "unsigned", "signature", "attached")}
+    open(paths["signed"], "wb").write(signed)
+    open(paths["unsigned"], "wb").write(unsigned)
+    try:
+        run(["osslsigncode", "extract-signature", "-pem", "-in", paths["signed"], "-out", paths["signature"]])
+        trust = roots or carried_roots(paths["signature"], folder)
+        run(["osslsigncode", "attach-signature", "-sigin", paths["signature"], "-CAfile", trust,
+             "-TSA-CAfile", trust, "-in", paths["unsigned"], "-out", paths["attached"]])
+        return open(paths["attached"], "rb").read()
+    except Failure:
+        return unsigned
+    finally:
+        shutil.rmtree(folder)
 
 
 def differences(published, rebuilt):
@@ -289,10 +254,10 @@ def compare(path, build, original, pristine, repackaged, roots, work):
     and a description of its signatures."""
     try:
         published = Package(path, os.path.join(work, "published"))
-    except (Failure, ValueError, IndexError, struct.error, zlib.error) as error:
+    except (Failure, ValueError, IndexError) as error:
         return [f"cannot be read as a package: {error}"], "", ""
     # The rebuild's files, each with the published file's signature.
-    expected = {name: with_signature(content, published.files.get(name, b""))
+    expected = {name: with_signature(content, published.files.get(name, b""), roots, work)
                 for name, content in pristine.items()}
     # Packaged again once for each set of signatures.
     key = hashlib.sha256(b"".join(hashlib.sha256(expected[name]).digest() for name in sorted(expected)))
@@ -315,8 +280,7 @@ def compare(path, build, original, pristine, repackaged, roots, work):
     found = differences(published, rebuilt)
 
     signers = set()
-    signed = [(name, content) for name, content in sorted(published.files.items())
-              if signature_of(content) is not None]
+    signed = [(name, content) for name, content in sorted(published.files.items()) if is_signed(content)]
     if published.signed:
         problem, subject = check_signature(path, "the package", roots)
         found += [problem] if problem else []
@@ -331,7 +295,7 @@ def compare(path, build, original, pristine, repackaged, roots, work):
         signers.add(subject)
     if roots:
         found.extend(f"file {name}: not signed" for name, content in sorted(published.files.items())
-                     if pe_layout(content) and signature_of(content) is None)
+                     if is_pe(content) and not is_signed(content))
 
     # Every byte, beyond the tables and streams read above: the unsigned
     # package is the rebuild's; a signed one is the rebuild's carrying its

@@ -45,19 +45,27 @@ tail -1 "$work/err" | grep -q "^release.sh: the build failed" && diff -r "$work/
   { echo "FAILED: a broken build did not say so, or changed the earlier release"; failed=1; }
 git -C "$repo" checkout -q -- README.md CMakeLists.txt
 
-tamper() { python3 "$FENWAREL_ROOT/tests/release/tamper.py" "$signed" "$work/$1" "${@:2}"; }
+tamper() { fenwarel_python "$FENWAREL_ROOT/tests/release/tamper.py" "$signed" "$work/$1" "${@:2}"; }
 tamper row.msi row CustomAction "\`Target\` = '-u'" "\`Action\` = 'MarkInstalled' OR \`Action\` = 'AnnounceInstalled'"
 tamper added.msi add-file Orvisk.dll
 tamper changed.msi change-file Fenwarel_DE.dll
 tamper stream.msi change-stream Icon.Fenwarel.ico
 tamper appended.msi append "a payload beyond the package's streams"
+tamper removed.msi sql "DELETE FROM \`InstallExecuteSequence\` WHERE \`Action\` = 'AnnounceInstalled'"
+tamper table.msi sql "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL, \`Value\` CHAR(255), \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)" \
+  "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('Path', '=-*PATH', '[~];C:\\Users\\Public', 'Program')"
+tamper summary.msi summary "ZELMOOR Hotkey, trusted"
+tamper condition.msi row InstallExecuteSequence "\`Condition\` = '1'" "\`Action\` = 'MarkInstalled'"
+tamper added-stream.msi add-stream Payload
+tamper redated.msi redate-file Fenwarel.exe
 osslsigncode remove-signature -in "$signed" -out "$work/unsigned-again.msi" >/dev/null
 osslsigncode sign -pkcs12 "$work/other/signer.p12" -readpass "$work/other/password" -h sha256 \
   -in "$work/unsigned-again.msi" -out "$work/other-signer.msi" >/dev/null
 
 status=0
 (cd "$repo" && bash scripts/compare-release.sh --ca "$work/key/ca.pem" HEAD "$signed" \
-  "$work"/{row,added,changed,stream,appended,other-signer}.msi "$dirty") >"$work/verdict" 2>&1 || status=$?
+  "$work"/{row,added,changed,stream,appended,other-signer,removed,table,summary,condition,added-stream,redated}.msi \
+  "$dirty") >"$work/verdict" 2>&1 || status=$?
 commit="$(git -C "$repo" rev-parse HEAD)"
 if [ -n "$(git -C "$repo" status --porcelain)" ]; then
   echo "FAILED: compare-release.sh wrote into the work tree it ran in:"
@@ -76,15 +84,22 @@ check "a changed stream" "^DIFFERS: stream.msi: stream Icon.Fenwarel.ico: .* not
 check "bytes after the package" "^DIFFERS: appended.msi: the package's bytes beyond its tables and streams"
 check "another signer" "^DIFFERS: other-signer.msi: the package: its signature does not verify against"
 check "the -dirty release" "^DIFFERS: Fenwarel-1.0.0-dirty.msi: table _SummaryInformation, row 3: published '3.*ZELMOOR Hotkey 1.0.0-dirty'"
-for name in row added changed stream appended other-signer; do
+check "a removed row" "^DIFFERS: removed.msi: table InstallExecuteSequence, row AnnounceInstalled: missing from the published package"
+check "an added table" "^DIFFERS: table.msi: table Environment: only in the published package"
+check "the summary" "^DIFFERS: summary.msi: table _SummaryInformation, row 3: published '3\\\\tZELMOOR Hotkey, trusted'"
+check "the summary" "^DIFFERS: summary.msi: stream SummaryInformation: .* not the same"
+check "a sequence's condition" "^DIFFERS: condition.msi: table InstallExecuteSequence, row MarkInstalled: published 'MarkInstalled\\\\t1\\\\t6590'"
+check "an added stream" "^DIFFERS: added-stream.msi: stream Payload: only in the published package"
+check "a file's date" "^DIFFERS: redated.msi: cabinet cab1.cab: entry Fenwarel.exe: size, date, time, attributes"
+for name in row added changed stream appended other-signer removed table summary condition added-stream redated; do
   check "$name" "^== $name.msi: DIFFERS from the build of commit $commit"
 done
-if [ "$status" != 7 ]; then
-  echo "FAILED: compare-release.sh exited with $status, not 7 (the packages that differ)"
+if [ "$status" != 13 ]; then
+  echo "FAILED: compare-release.sh exited with $status, not 13 (the packages that differ)"
   failed=1
 fi
 if [ "$failed" = 0 ]; then
-  echo "compare-release.sh: the signed release the same, every byte; 7 changed packages each differ"
+  echo "compare-release.sh: the signed release the same, every byte; 13 changed packages each differ"
 else
   cat "$work/verdict"
 fi

@@ -1,44 +1,43 @@
 #!/usr/bin/env python3
 """Makes a tampered copy of a package, as an attacker could, for the tests
-of compare-release.sh. msibuild changes rows and streams; a changed cabinet
-is written anew, stored uncompressed.
+of compare-release.sh. msibuild changes rows, tables, the summary and
+streams; a changed cabinet is written anew by gcab.
 
     tamper.py PACKAGE OUT row TABLE SET WHERE     an UPDATE of one table
+    tamper.py PACKAGE OUT sql QUERY...            any queries (DELETE, CREATE TABLE, INSERT)
+    tamper.py PACKAGE OUT summary TITLE           the summary information's title (its subject)
+    tamper.py PACKAGE OUT add-stream NAME         a stream NAME added
     tamper.py PACKAGE OUT add-file NAME           NAME added, a copy of Fenwarel_DE.dll
     tamper.py PACKAGE OUT change-file NAME        one byte of NAME's code changed
+    tamper.py PACKAGE OUT redate-file NAME        NAME dated a day later in the cabinet
     tamper.py PACKAGE OUT change-stream NAME      one byte of the stream NAME changed
     tamper.py PACKAGE OUT append TEXT             TEXT after the package's last byte
 """
 
+import datetime
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 
 sys.dont_write_bytecode = True  # nothing left beside the scripts
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
-from compare_package import cabinet_files  # noqa: E402
+from compare_package import cabinet_files, run_utc  # noqa: E402
+
+DATE = "%Y-%m-%d %H:%M:%S"
 
 
-def write_cabinet(entries):
-    """A cabinet of one stored folder holding ENTRIES (name, size, date, time, attributes, bytes)."""
-    names = [entry[0].encode() + b"\0" for entry in entries]
-    data = b"".join(entry[5] for entry in entries)
-    blocks = [data[at:at + 32768] for at in range(0, len(data), 32768)]
-    files_at = 36 + 8
-    data_at = files_at + sum(16 + len(name) for name in names)
-    size = data_at + sum(8 + len(block) for block in blocks)
-    out = struct.pack("<4sIIIIIBBHHHHH", b"MSCF", 0, size, 0, files_at, 0, 3, 1, 1, len(entries), 0, 0, 0)
-    out += struct.pack("<IHH", data_at, len(blocks), 0)
-    offset = 0
-    for (_, _, date, time, attributes, content), name in zip(entries, names):
-        out += struct.pack("<IIHHHH", len(content), offset, 0, date, time, attributes) + name
-        offset += len(content)
-    for block in blocks:
-        out += struct.pack("<IHH", 0, len(block), len(block)) + block
-    return out
+def write_cabinet(entries, work):
+    """A cabinet of ENTRIES (name, size, date, time, attributes, bytes), each dated as listed."""
+    for name, _, date, time, _, content in entries:
+        path = os.path.join(work, name)
+        open(path, "wb").write(content)
+        when = datetime.datetime.strptime(f"{date} {time}", DATE).replace(tzinfo=datetime.timezone.utc)
+        os.utime(path, (when.timestamp(), when.timestamp()))
+    run_utc(["gcab", "--create", "--nopath", os.path.join(work, "out.cab")] + [entry[0] for entry in entries],
+            cwd=work)
+    return open(os.path.join(work, "out.cab"), "rb").read()
 
 
 def stream(package, name):
@@ -58,6 +57,12 @@ def main():
     if what == "row":
         table, assignment, condition = arguments
         subprocess.run(["msibuild", out, "-q", f"UPDATE `{table}` SET {assignment} WHERE {condition}"], check=True)
+    elif what == "sql":
+        subprocess.run(["msibuild", out] + [part for query in arguments for part in ("-q", query)], check=True)
+    elif what == "summary":
+        subprocess.run(["msibuild", out, "-s", arguments[0]], check=True)
+    elif what == "add-stream":
+        put_stream(out, arguments[0], b"a payload in a stream of its own")
     elif what == "append":
         with open(out, "ab") as file:
             file.write(arguments[0].encode())
@@ -66,8 +71,14 @@ def main():
         data[len(data) // 2] ^= 0xFF
         put_stream(out, arguments[0], bytes(data))
     else:
-        entries = cabinet_files(stream(out, "cab1.cab"))
-        if what == "change-file":
+        work = tempfile.mkdtemp()
+        entries = cabinet_files(stream(out, "cab1.cab"), work)
+        if what == "redate-file":
+            number = [entry[0] for entry in entries].index(arguments[0])
+            name, size, date, time, attributes, content = entries[number]
+            later = datetime.datetime.strptime(f"{date} {time}", DATE) + datetime.timedelta(days=1)
+            entries[number] = (name, size, later.strftime("%Y-%m-%d"), time, attributes, content)
+        elif what == "change-file":
             number = [entry[0] for entry in entries].index(arguments[0])
             content = bytearray(entries[number][5])
             content[0x400] ^= 0xFF  # in the first section, past the headers
@@ -80,7 +91,8 @@ def main():
                             "INSERT INTO `File` (`File`, `Component_`, `FileName`, `FileSize`, `Attributes`, "
                             f"`Sequence`) VALUES ('{arguments[0]}', 'Program', '{arguments[0]}', {copy[1]}, 512, "
                             f"{sequence})", "-q", f"UPDATE `Media` SET `LastSequence` = {sequence}"], check=True)
-        put_stream(out, "cab1.cab", write_cabinet(entries))
+        put_stream(out, "cab1.cab", write_cabinet(entries, work))
+        shutil.rmtree(work)
 
 
 if __name__ == "__main__":
