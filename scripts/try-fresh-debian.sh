@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # The newcomer's test: a bare Debian (12 "bookworm" or 13 "trixie", the
-# default) made by debootstrap --variant=minbase, a clone of this repository's
-# committed HEAD in it, and the README's two commands run there exactly as
-# written, as root with an empty environment. Reports each command's exit
-# code and time, the tests' summary and the screenshot, which is copied out
-# with both logs to build/fresh-debian/. Everything it made is unmounted and
-# removed however it ends. Needs root; downloads every package, so it takes
-# a while and is no part of CI.
+# default) made by debootstrap --variant=minbase, with the apt sources of a
+# real installation (the release, its -updates and -security suites, from
+# the host's own addresses), a clone of this repository's committed HEAD in
+# it, and the README's two commands run there exactly as written, as root
+# with an empty environment. Reports each command's exit code and time, the
+# tests' summary and the screenshot, which is copied out with both logs to
+# build/fresh-debian/. Everything it made is unmounted and removed however
+# it ends. Needs root; downloads every package, so it takes a while and is
+# no part of CI.
 #
-#   bash scripts/try-fresh-debian.sh [bookworm|trixie]
-#   FENWAREL_DEBIAN_MIRROR=URL   another Debian mirror for debootstrap
+#   bash scripts/try-fresh-debian.sh [bookworm|trixie] [--mid-sync]
+#   --mid-sync                   adds a local package source whose index never
+#                                matches its Release file ("Hash Sum
+#                                mismatch"), as a mirror in mid-sync serves
+#   FENWAREL_DEBIAN_MIRROR=URL   another Debian mirror for debootstrap and the root
 set -euo pipefail
-release="${1:-trixie}"
-case "$release" in
-  bookworm | trixie) ;;
-  *)
-    echo "usage: $0 [bookworm|trixie]" >&2
-    exit 2
-    ;;
-esac
+release=trixie
+mid_sync=0
+for argument in "$@"; do
+  case "$argument" in
+    bookworm | trixie) release="$argument" ;;
+    --mid-sync) mid_sync=1 ;;
+    *)
+      echo "usage: $0 [bookworm|trixie] [--mid-sync]" >&2
+      exit 2
+      ;;
+  esac
+done
+tag="$release$([ "$mid_sync" = 0 ] || echo -mid-sync)"
 if [ "$(id -u)" -ne 0 ]; then
   echo "$0 needs root: it runs debootstrap, mounts and chroot." >&2
   exit 2
@@ -69,14 +79,41 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# The host's first address of a Debian archive whose path ends in NAME.
+host_archive() {
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources \
+    2>/dev/null | grep -oE '(https?|ftp)://[^ ]+' | grep -E "/$1/?\$" | head -n 1 || true
+}
+archive="${FENWAREL_DEBIAN_MIRROR:-$(host_archive debian)}"
+security="$(host_archive debian-security)"
+
 echo "== debootstrap --variant=minbase $release"
 start=$SECONDS
-debootstrap --variant=minbase "$release" "$root" ${FENWAREL_DEBIAN_MIRROR:+"$FENWAREL_DEBIAN_MIRROR"} \
+debootstrap --variant=minbase "$release" "$root" ${archive:+"$archive"} \
   >"$work/debootstrap.log" 2>&1 || {
   tail -20 "$work/debootstrap.log"
   exit 1
 }
 echo "   $((SECONDS - start)) s"
+
+cat >"$root/etc/apt/sources.list" <<END
+deb ${archive:-http://deb.debian.org/debian} $release main
+deb ${archive:-http://deb.debian.org/debian} $release-updates main
+deb ${security:-http://deb.debian.org/debian-security} $release-security main
+END
+if [ "$mid_sync" = 1 ]; then
+  # A suite whose Release file names another index than the one it holds.
+  suite="$root/srv/mid-sync/dists/mid-sync"
+  mkdir -p "$suite/main/binary-amd64"
+  printf 'Package: fenwarel-mid-sync\nVersion: 1\nArchitecture: all\nDescription: none\n\n' \
+    >"$suite/main/binary-amd64/Packages"
+  printf 'Suite: mid-sync\nCodename: mid-sync\nArchitectures: amd64\nComponents: main\nSHA256:\n %s %s main/binary-amd64/Packages\n' \
+    "$(printf 'another index' | sha256sum | cut -d ' ' -f 1)" "$(wc -c <"$suite/main/binary-amd64/Packages")" \
+    >"$suite/Release"
+  echo "deb [trusted=yes] copy:/srv/mid-sync mid-sync main" >>"$root/etc/apt/sources.list"
+fi
+echo "== apt sources in the root:"
+sed 's/^/   /' "$root/etc/apt/sources.list"
 
 mount_in() {
   mkdir -p "$root$2"
@@ -105,7 +142,7 @@ results=()
 status=0
 for command in "${commands[@]}"; do
   name="$(basename "${command#bash }" .sh)"
-  log="$out/$release-$name.log"
+  log="$out/$tag-$name.log"
   echo "== $command  (log: $log)"
   start=$SECONDS
   code=0
@@ -121,14 +158,15 @@ for command in "${commands[@]}"; do
 done
 
 echo
-echo "== Debian $release ($(cat "$root/etc/debian_version")), commit ${commit:0:12}"
+echo "== Debian $release ($(cat "$root/etc/debian_version")), commit ${commit:0:12}$([ "$mid_sync" = 0 ] || echo ", with a source mid-sync")"
 printf '%s\n' "${results[@]}"
 echo "Wine: $(chroot "$root" /usr/bin/env -i /bin/bash -c '/usr/lib/wine/wine64 --version' 2>/dev/null || echo none)"
 echo "Tests:"
-grep -E '^== Passed|^   and the Windows|tests passed|^Reproducible' "$out/$release-test.log" | sed 's/^/  /' || true
-shot="$(sed -n 's/^Screenshot of the dialog[^:]*: //p' "$out/$release-run.log")"
+grep -E '^== Passed|^   and the Windows|tests passed|^Reproducible|^apt-get|not fetched' "$out/$tag-test.log" |
+  sed 's/^/  /' || true
+shot="$(sed -n 's/^Screenshot of the dialog[^:]*: //p' "$out/$tag-run.log")"
 if [ -n "$shot" ] && [ -f "$root$shot" ]; then
-  cp "$root$shot" "$out/$release-dialog.png"
+  cp "$root$shot" "$out/$tag-dialog.png"
   echo "Screenshot: $shot in the root, copied to $out/$release-dialog.png"
 else
   echo "Screenshot: none"
