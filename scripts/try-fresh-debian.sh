@@ -162,12 +162,12 @@ echo "== Debian $release ($(cat "$root/etc/debian_version")), commit ${commit:0:
 printf '%s\n' "${results[@]}"
 echo "Wine: $(chroot "$root" /usr/bin/env -i /bin/bash -c '/usr/lib/wine/wine64 --version' 2>/dev/null || echo none)"
 echo "Tests:"
-grep -E '^== Passed|^   and the Windows|tests passed|^Reproducible|^apt-get|not fetched' "$out/$tag-test.log" |
-  sed 's/^/  /' || true
+grep -hE '^== Passed|^   and the Windows|tests passed|^Reproducible|^apt-get|^The 32-bit Wine' \
+  "$out/$tag-run.log" "$out/$tag-test.log" | sed 's/^/  /' || true
 shot="$(sed -n 's/^Screenshot of the dialog[^:]*: //p' "$out/$tag-run.log")"
 if [ -n "$shot" ] && [ -f "$root$shot" ]; then
   cp "$root$shot" "$out/$tag-dialog.png"
-  echo "Screenshot: $shot in the root, copied to $out/$release-dialog.png"
+  echo "Screenshot: $shot in the root, copied to $out/$tag-dialog.png"
 else
   echo "Screenshot: none"
 fi
