@@ -105,7 +105,7 @@ fenwarel_apt_update() {
     fi
   done
   failed="$(sed -n 's/^[EW]: Failed to fetch //p' "$log" | sed 's/  */ /g' | paste -sd ';' -)"
-  echo "apt-get update still fails, going on with the lists there are; not fetched: ${failed:-$(grep -m 1 '^E: ' "$log")}"
+  echo "apt-get update still fails, going on with the lists there are; not fetched: ${failed:-$(grep -m 1 -E '^(E|Error): ' "$log")}"
   rm -f "$log"
 }
 
@@ -127,7 +127,7 @@ fenwarel_apt_install() {
         status=$?
     fi
   fi
-  FENWAREL_APT_REASON="$(grep -m 1 '^E: ' "$log" || tail -n 1 "$log")"
+  FENWAREL_APT_REASON="$(grep -m 1 -E '^(E|Error): ' "$log" || tail -n 1 "$log")"
   rm -f "$log"
   return "$status"
 }
@@ -143,7 +143,8 @@ fenwarel_install_deps() {
   mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_COMMANDS")
   [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
   [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-  if fenwarel_host_runs_32bit; then
+  # Asked for once per run: a script that another one starts knows the answer.
+  if fenwarel_host_runs_32bit && [ -z "${FENWAREL_WINE32_MISSING:-}" ]; then
     dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
   fi
   # ImageMagick's own commands: another program may be called convert.
@@ -173,7 +174,7 @@ fenwarel_install_deps() {
         echo "Could not install ${rest[*]}: $FENWAREL_APT_REASON" >&2
         return 1
       fi
-      FENWAREL_WINE32_MISSING="$reason"
+      export FENWAREL_WINE32_MISSING="$reason"
       echo "The 32-bit Wine (wine32:i386) cannot be installed: $FENWAREL_WINE32_MISSING"
     fi
   fi
@@ -222,7 +223,7 @@ fenwarel_pick_build() {
     FENWAREL_PRESET=windows-x64 FENWAREL_WINE=win64 FENWAREL_BUILD_KIND="the 64-bit test twin"
   fi
   echo "Using $FENWAREL_BUILD_KIND: preset $FENWAREL_PRESET under $FENWAREL_WINE Wine."
-  if [ "$FENWAREL_WINE" = win64 ]; then
+  if ! fenwarel_host_runs_32bit; then
     echo "(This host cannot run 32-bit code, or FENWAREL_TWIN_ONLY=1 is set; the product itself is 32-bit.)"
   fi
 }

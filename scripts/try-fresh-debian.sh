@@ -79,17 +79,20 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# The host's first address of a Debian archive whose path ends in NAME.
+# The host's address of the archive whose Release file carries LABEL
+# (Debian, Debian-Security), as apt read it: not a commented line, not
+# another vendor's archive that happens to end in /debian.
 host_archive() {
-  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources \
-    2>/dev/null | grep -oE '(https?|ftp)://[^ ]+' | grep -E "/$1/?\$" | head -n 1 || true
+  apt-get indextargets --format '$(LABEL)|$(REPO_URI)' 2>/dev/null |
+    sed -n "s/^$1|//p" | sed 's|/$||' | head -n 1 || true
 }
-archive="${FENWAREL_DEBIAN_MIRROR:-$(host_archive debian)}"
-security="$(host_archive debian-security)"
+archive="${FENWAREL_DEBIAN_MIRROR:-$(host_archive Debian)}"
+security="$(host_archive Debian-Security)"
 
 echo "== debootstrap --variant=minbase $release"
 start=$SECONDS
-debootstrap --variant=minbase "$release" "$root" ${archive:+"$archive"} \
+# ca-certificates for a host whose archives are reached over https.
+debootstrap --variant=minbase --include=ca-certificates "$release" "$root" ${archive:+"$archive"} \
   >"$work/debootstrap.log" 2>&1 || {
   tail -20 "$work/debootstrap.log"
   exit 1

@@ -52,18 +52,22 @@ run_step() {
   export APT_MODE="$1" APT_CALLS="$work/calls"
   : >"$APT_CALLS"
   rm -f "$APT_CALLS.wine32"
-  status=0
+  set +e
   (
+    set -e
+    unset FENWAREL_TWIN_ONLY FENWAREL_WINE32_MISSING
     export PATH="$work/bin:$PATH" FENWAREL_APT_WAIT=0 FENWAREL_OS_RELEASE="$work/os-release"
     export FENWAREL_RUNS_32BIT=1
     source "$root/scripts/common.sh"
     as_root() { "$@"; }
     fenwarel_generate_locales() { :; }
     FENWAREL_COMMANDS="frobnicate frobnicate"
-    fenwarel_install_deps || exit
+    fenwarel_install_deps
     echo "tiers: $(fenwarel_windows_tiers)"
     fenwarel_describe_host
-  ) >"$work/out" 2>&1 || status=$?
+  ) >"$work/out" 2>&1
+  status=$?
+  set -e
 }
 expect() {  # WHAT CONDITION...
   local what="$1"
