@@ -52,7 +52,9 @@ tamper changed.msi change-file Fenwarel_DE.dll
 tamper stream.msi change-stream Icon.Fenwarel.ico
 tamper appended.msi append "a payload beyond the package's streams"
 tamper removed.msi sql "DELETE FROM \`InstallExecuteSequence\` WHERE \`Action\` = 'AnnounceInstalled'"
-tamper table.msi sql "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL, \`Value\` CHAR(255), \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)" \
+tamper table.msi sql "CREATE TABLE \`Zelmoor\` (\`Key\` CHAR(72) NOT NULL, \`Value\` CHAR(255) PRIMARY KEY \`Key\`)" \
+  "INSERT INTO \`Zelmoor\` (\`Key\`, \`Value\`) VALUES ('Payload', 'run me')" \
+  "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL, \`Value\` CHAR(255), \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)" \
   "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('Path', '=-*PATH', '[~];C:\\Users\\Public', 'Program')"
 tamper summary.msi summary "ZELMOOR Hotkey, trusted"
 tamper condition.msi row InstallExecuteSequence "\`Condition\` = '1'" "\`Action\` = 'MarkInstalled'"
@@ -85,7 +87,8 @@ check "bytes after the package" "^DIFFERS: appended.msi: the package's bytes bey
 check "another signer" "^DIFFERS: other-signer.msi: the package: its signature does not verify against"
 check "the -dirty release" "^DIFFERS: Fenwarel-1.0.0-dirty.msi: table _SummaryInformation, row 3: published '3.*ZELMOOR Hotkey 1.0.0-dirty'"
 check "a removed row" "^DIFFERS: removed.msi: table InstallExecuteSequence, row AnnounceInstalled: missing from the published package"
-check "an added table" "^DIFFERS: table.msi: table Environment: only in the published package"
+check "an added table" "^DIFFERS: table.msi: table Zelmoor: only in the published package"
+check "an Environment row on PATH" "^DIFFERS: table.msi: table Environment\(: only in the published package\|, row Path: only in the published package\)"
 check "the summary" "^DIFFERS: summary.msi: table _SummaryInformation, row 3: published '3\\\\tZELMOOR Hotkey, trusted'"
 check "the summary" "^DIFFERS: summary.msi: stream SummaryInformation: .* not the same"
 check "a sequence's condition" "^DIFFERS: condition.msi: table InstallExecuteSequence, row MarkInstalled: published 'MarkInstalled\\\\t1\\\\t6590'"

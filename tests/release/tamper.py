@@ -58,7 +58,12 @@ def main():
         table, assignment, condition = arguments
         subprocess.run(["msibuild", out, "-q", f"UPDATE `{table}` SET {assignment} WHERE {condition}"], check=True)
     elif what == "sql":
-        subprocess.run(["msibuild", out] + [part for query in arguments for part in ("-q", query)], check=True)
+        # A table that the package holds already, empty (newer wixl makes more), is only filled.
+        tables = subprocess.run(["msiinfo", "tables", out], check=True, capture_output=True,
+                                text=True).stdout.split()
+        queries = [query for query in arguments
+                   if not (query.startswith("CREATE TABLE") and query.split("`")[1] in tables)]
+        subprocess.run(["msibuild", out] + [part for query in queries for part in ("-q", query)], check=True)
     elif what == "summary":
         subprocess.run(["msibuild", out, "-s", arguments[0]], check=True)
     elif what == "add-stream":
