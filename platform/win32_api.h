@@ -101,6 +101,7 @@ inline constexpr REGSAM DELETE = 0x00010000;
 inline constexpr REGSAM KEY_READ = 0x00020019;
 inline constexpr REGSAM KEY_WRITE = 0x00020006;
 inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
 inline constexpr REGSAM MAXIMUM_ALLOWED = 0x02000000;
 
 inline constexpr UINT CP_ACP = 0;

@@ -16,9 +16,8 @@
 
 namespace registry {
 
-// A key of the source tree as CopyTree reads it: its name, the values it
-// copies and its subkeys at every depth.
-struct KeyNode;
+// The source tree as CopyTree reads it, before anything is written.
+class Snapshot;
 
 class Registry {
  public:
@@ -68,12 +67,14 @@ class Registry {
   // copied, others skipped. The source tree is read whole first, each key
   // opened once, and the target is written from that snapshot alone: a
   // target inside the source gets the tree as it stood, and the copy always
-  // ends. The snapshot holds every copied name and value in memory, so the
-  // memory a copy takes grows with the size of the tree.
-  // kTrue only when every key and value of the source arrived exactly as
-  // the copy defines it; kFalse when something could not be read or
-  // written, or was skipped or cut (a named value of another type, a number
-  // of more than four bytes), the rest being copied all the same. Nothing is
+  // ends, at any depth. The snapshot holds every copied name and value in
+  // memory, little more than their own size.
+  // kTrue only when every key and value that stood in the source throughout
+  // the copy arrived exactly as the copy defines it; kFalse when something
+  // could not be read or written, was skipped or cut (a named value of
+  // another type, a number of more than four bytes), or kept changing while
+  // it was read: a key that another party changes while it is read is read
+  // again, a few times at most. The rest is copied all the same. Nothing is
   // written anywhere but at or below TargetName. A key whose values could
   // not all be written gets its earlier values back, as far as the store
   // allows: none holds a mix of old and new; a value whose earlier state
@@ -81,36 +82,39 @@ class Registry {
   // QueryName stay as they were, also when an exception (out of memory)
   // passes through.
   // SourceName and TargetName are resolved as Windows resolves them, through
-  // symbolic links too. Below them no link is ever followed: a link in the
-  // source is neither followed nor copied, and where the target holds a link
-  // in the place of a source key, that whole branch is left out, so nothing
-  // is written through it; both give kFalse, and the copy ends whatever
-  // loops links make. A key that holds a REG_LINK "SymbolicLinkValue", or
-  // that may be a link because it could not be asked, counts as one. Names
-  // are read through the wide calls, so that none arrives under another: a
-  // name that the ANSI code page does not spell exactly (a character it
-  // lacks, which would become "?" or a best fit, "ā" becoming "a"; a zero
-  // inside) or that is longer than 255 bytes in it is left out with its
-  // branch, and the copy gives kFalse. A text's data is read in UTF-16 and
-  // spelt in the code page, as the ANSI calls spell it; one that the code
-  // page cannot spell arrives so, with kFalse. Earlier values that a failed
-  // write gives back are read and written through the wide calls, exactly.
+  // symbolic links and WoW64's redirection too. Below them each key is the
+  // one of the name it was listed under, in no other view, and no link is
+  // ever followed: a link in the source is neither followed nor copied, and
+  // where the target holds a link in the place of a source key, that whole
+  // branch is left out, so nothing is written through it; both give kFalse,
+  // and the copy ends whatever loops links make. A key that holds a REG_LINK
+  // "SymbolicLinkValue", or that may be a link because it could not be
+  // asked, counts as one. Names are read through the wide calls, so that
+  // none arrives under another: a name that the ANSI code page does not
+  // spell exactly (a character it lacks, which would become "?" or a best
+  // fit, "ā" becoming "a"; a zero inside) or that is longer than 255 bytes in
+  // it is left out with its branch, and the copy gives kFalse. A text's data
+  // is read in UTF-16 and spelt in the code page, as the ANSI calls spell
+  // it; one that the code page cannot spell arrives so, with kFalse. Earlier
+  // values that a failed write gives back are read and written through the
+  // wide calls, exactly.
   Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                    std::string_view TargetRoot, std::string_view TargetName);
 
-  // Deletes DelName below RootName with everything below it, also on a store
-  // that refuses to delete a key that has subkeys. Stops at the first subkey
-  // that cannot be opened or deleted; what was deleted stays deleted, and
-  // what remains hangs below DelName as before. An empty DelName, the whole
-  // root, deletes nothing. kTrue when the key was deleted; kFalse when it
-  // remains, or was not there. The root is restored as by CopyTree.
-  // DelName is resolved as Windows resolves it; below it no link is
-  // followed. A link below it is left as it is, with what it points to
-  // (RegDeleteKeyA by name would delete the link's target instead, and
-  // only the native NtDeleteKey surely deletes a link itself), and so is a
-  // key whose name the code page does not spell exactly, and every key
-  // above either; the walk goes on after them, and DeleteTree gives kFalse,
-  // since DelName remains.
+  // Deletes DelName below RootName with everything below it, at any depth,
+  // also on a store that refuses to delete a key that has subkeys. Stops at
+  // the first subkey that cannot be opened or deleted; what was deleted stays
+  // deleted, and what remains hangs below DelName as before. An empty
+  // DelName, the whole root, deletes nothing. kTrue when DelName is gone;
+  // kFalse when it remains, or was not there. The root is restored as by
+  // CopyTree.
+  // DelName is resolved as Windows resolves it. Below it each key is
+  // deleted through the handle it was opened by, never reopened by a name
+  // that WoW64 could redirect, and no link is followed: a link below it is
+  // deleted itself, what it points to stays. A key whose name the code page
+  // does not spell exactly is left as it is, and so is every key above it;
+  // the walk goes on after it, and DeleteTree gives kFalse, since DelName
+  // remains.
   Boolean DeleteTree(std::string_view RootName, std::string_view DelName);
 
  private:
@@ -119,12 +123,9 @@ class Registry {
   void StoreValue(const TaggedValue& Value);
   template <class StoreCall>
   Boolean Open(std::string_view SubKey, StoreCall call);
-  // Writes the snapshot `node` to the key `names` below `from`, the nearest
-  // target key that could be had (none: `target`, the caller's TargetName
-  // below the root), then its subkeys below that. kTrue when all of it was
-  // written.
-  Boolean CopyBranch(HKEY from, const std::vector<std::string>& names, const std::string& target,
-                     const KeyNode& node);
+  // Writes the snapshot `tree` to TargetName (`target`) below the root.
+  // kTrue when all of it was written.
+  Boolean CopyBranch(const std::string& target, const Snapshot& tree);
   // Empties the open `key` and deletes it, and says whether it went, stays
   // on purpose or stays because something could not be deleted.
   enum class Removal : int;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 
 #include "registry/registry.h"
 #include "scratch_key.h"
@@ -273,6 +274,46 @@ TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path("after")));
 }
 
+// Windows stops a tree at 512 levels, Wine at none: any user can make a
+// deeper one in his own hive. Both walks keep their state off the stack.
+TEST_F(RegistryTree, TenThousandLevelsAreCopiedAndDeleted) {
+  constexpr DWORD kLevels = 10000;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, Path("src").c_str(), &key), ERROR_SUCCESS);
+  for (DWORD level = 0; key != nullptr; ++level) {
+    RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&level), 4);
+    HKEY child = nullptr;
+    if (level + 1 < kLevels) {
+      RegCreateKeyExA(key, "k", 0, nullptr, 0, MAXIMUM_ALLOWED | KEY_WOW64_64KEY, nullptr, &child,
+                      nullptr);
+    }
+    RegCloseKey(std::exchange(key, child));
+  }
+  Registry reg;
+  ASSERT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kTrue);
+  DWORD levels = 0;
+  for (RegOpenKeyA(HKEY_CURRENT_USER, Path("dst").c_str(), &key); key != nullptr; ++levels) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    DWORD subkeys = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    if (RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        value != levels || subkeys != (levels + 1 < kLevels ? 1 : 0)) {
+      ADD_FAILURE() << "level " << levels << " holds " << value << " and " << subkeys << " subkeys";
+    }
+    HKEY child = nullptr;
+    RegOpenKeyExA(key, "k", 0, KEY_READ | KEY_WOW64_64KEY, &child);
+    RegCloseKey(std::exchange(key, child));
+  }
+  EXPECT_EQ(levels, kLevels);
+  EXPECT_EQ(reg.DeleteTree("HKCU", Path("src")), kTrue);
+  EXPECT_EQ(reg.DeleteTree("HKCU", Path("dst")), kTrue);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
+}
+
 TEST_F(RegistryTree, DeleteTreeOfNothingOrOfAWholeRootDoesNothing) {
   BuildSource();
   Registry reg;
@@ -320,8 +361,9 @@ TEST_F(RegistryTree, ATargetThatRefusesItsChildrenLeavesTheRestOfTheRegistryAlon
 
 // Links below the caller's names are never followed, and names the code
 // page cannot spell never stand for others: the copy and the delete keep to
-// their trees, end, and say what they left. The delete goes on after what it
-// leaves: only links, names it cannot spell and the keys above them remain.
+// their trees, end, and say what they left. The delete takes a link itself,
+// never what it points to, and goes on after what it leaves: only names it
+// cannot spell and the keys above them remain.
 TEST_F(RegistryTree, LinksAndNamesSpeltAlikeKeepCopyAndDeleteInTheirTrees) {
   using testing_support::Place;
   const std::vector<std::pair<HKEY, std::string>> roots = {{HKEY_CURRENT_USER, "HKCU"}};
@@ -346,8 +388,7 @@ TEST_F(RegistryTree, LinksAndNamesSpeltAlikeKeepCopyAndDeleteInTheirTrees) {
       const bool leftOnPurpose = std::any_of(left.begin(), left.end(), [&](const auto& kept) {
         return testing_support::Within(kept.first, place) &&
                testing_support::Within(kept.first, source) &&
-               (kept.second.contains("symboliclinkvalue") ||
-                !testing_support::Spellable(kept.first.substr(source.size())));
+               !testing_support::Spellable(kept.first.substr(source.size()));
       });
       EXPECT_TRUE(!testing_support::Within(place, source) || leftOnPurpose)
           << shape.name << ": the delete stopped before " << place;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/registry_key.h"
 #include "platform/win32_api.h"
 #ifndef _WIN32
 #include "platform/fake/fake_registry.h"
@@ -52,10 +53,11 @@ inline std::string Utf8(std::wstring_view wide) {
 
 // Deletes `path` below `parent` with everything in it, never through a
 // link: each key is opened as itself, and a link is deleted as itself.
-inline void DeleteSubtree(HKEY parent, const std::string& path) {
+// Below `path`, each name is the key listed under it, in no other view.
+inline void DeleteSubtree(HKEY parent, const std::string& path, REGSAM view = 0) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(parent, Wide(path).c_str(), REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED, &key) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExW(parent, Wide(path).c_str(), REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED | view,
+                    &key) != ERROR_SUCCESS) {
     return;
   }
   std::vector<wchar_t> name(1024);
@@ -70,10 +72,10 @@ inline void DeleteSubtree(HKEY parent, const std::string& path) {
     if (child == previous || child.find(L'\0') != std::wstring::npos) {
       break;  // it could not be deleted, nor perhaps even opened or named
     }
-    DeleteSubtree(key, Utf8(child));
+    DeleteSubtree(key, Utf8(child), KEY_WOW64_64KEY);
     previous = child;
   }
-  RegDeleteKeyA(key, "");
+  platform::DeleteOpenKey(key);
   RegCloseKey(key);
 }
 

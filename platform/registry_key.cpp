@@ -1,0 +1,29 @@
+#include "platform/registry_key.h"
+
+namespace platform {
+
+#ifdef _WIN32
+LSTATUS DeleteOpenKey(HKEY key) {
+  // The native call takes the handle itself; ntdll is in every process, so
+  // nothing is searched for.
+  using NtDeleteKeyCall = LONG(WINAPI*)(HANDLE);
+  using ToDosError = ULONG(WINAPI*)(LONG);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto remove = ntdll == nullptr ? nullptr
+                                       : reinterpret_cast<NtDeleteKeyCall>(reinterpret_cast<void*>(
+                                             GetProcAddress(ntdll, "NtDeleteKey")));
+  const auto toDos = ntdll == nullptr ? nullptr
+                                      : reinterpret_cast<ToDosError>(reinterpret_cast<void*>(
+                                            GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (remove == nullptr || toDos == nullptr) {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+  const LONG status = remove(key);
+  return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(toDos(status));
+}
+#else
+// The substitute resolves a handle to its own key: the empty name is the key itself.
+LSTATUS DeleteOpenKey(HKEY key) { return RegDeleteKeyA(key, ""); }
+#endif
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// The registry calls of the registry code's test build, each passing
+// through the layer of live_registry.cpp to Windows' own.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/registry_key.h"
+
+LSTATUS WINAPI LiveRegCreateKeyA(HKEY, LPCSTR, PHKEY);
+LSTATUS WINAPI LiveRegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                                   PHKEY, LPDWORD);
+LSTATUS WINAPI LiveRegDeleteKeyA(HKEY, LPCSTR);
+LSTATUS WINAPI LiveRegDeleteValueA(HKEY, LPCSTR);
+LSTATUS WINAPI LiveRegEnumKeyExW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD, PFILETIME);
+LSTATUS WINAPI LiveRegEnumValueW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+LSTATUS WINAPI LiveRegOpenKeyA(HKEY, LPCSTR, PHKEY);
+LSTATUS WINAPI LiveRegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+LSTATUS WINAPI LiveRegQueryInfoKeyA(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+                                    LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
+LSTATUS WINAPI LiveRegQueryValueA(HKEY, LPCSTR, LPSTR, PLONG);
+LSTATUS WINAPI LiveRegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+LSTATUS WINAPI LiveRegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+LSTATUS WINAPI LiveRegSetValueA(HKEY, LPCSTR, DWORD, LPCSTR, DWORD);
+LSTATUS WINAPI LiveRegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
+LSTATUS WINAPI LiveRegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+namespace platform {
+LSTATUS LiveDeleteOpenKey(HKEY key);
+}  // namespace platform

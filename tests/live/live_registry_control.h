@@ -1,0 +1,22 @@
+// The test's side of the layer around the registry code's calls.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+
+#include "platform/registry_key.h"
+
+namespace live {
+
+// From now on counts the registry code's calls; before call `at` runs
+// `change` (another party's), then fails that call with `failure` unless it
+// is ERROR_SUCCESS.
+void Arm(std::size_t at, std::function<void()> change, LSTATUS failure = ERROR_SUCCESS);
+// Stops counting; the number of calls made since Arm.
+std::size_t Disarm();
+// Whether the armed change ran.
+bool Changed();
+
+}  // namespace live

@@ -1,0 +1,163 @@
+// Another party changes the tree while a copy or a delete walks it, before
+// each of the walk's calls in turn, on the real registry: keys go, come,
+// are called Wow6432Node, or turn into links. After each, the operation has
+// ended, changed nothing outside its names but what the other party did,
+// and said kTrue only when it kept its promise.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "live/live_registry_control.h"
+#include "registry/registry.h"
+#include "tree_invariants.h"
+
+namespace {
+
+using testing_support::Picture;
+using testing_support::Place;
+using testing_support::Within;
+
+struct Change {
+  std::string name;
+  std::function<void(const std::string& base)> act;
+};
+
+// Opens `path` below HKCU as the caller's names reach it; the change acts
+// below it, name by name, only while it is there.
+void Below(const std::string& path, const std::function<void(HKEY)>& act) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, testing_support::Wide(path).c_str(), 0, MAXIMUM_ALLOWED,
+                    &key) == ERROR_SUCCESS) {
+    act(key);
+    RegCloseKey(key);
+  }
+}
+
+void AddKey(const std::string& parent, const std::string& name) {
+  Below(parent, [&](HKEY key) {
+    HKEY made = nullptr;
+    if (RegCreateKeyExW(key, testing_support::Wide(name).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &made,
+                        nullptr) == ERROR_SUCCESS) {
+      const DWORD number = 8;
+      RegSetValueExA(made, "added", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
+      RegCloseKey(made);
+    }
+  });
+}
+
+void RemoveKey(const std::string& parent, const std::string& name) {
+  Below(parent, [&](HKEY key) { testing_support::DeleteSubtree(key, name, KEY_WOW64_64KEY); });
+}
+
+std::vector<Change> Changes() {
+  return {
+      {"a key already listed goes",
+       [](const std::string& base) { RemoveKey(base + "\\src", "a"); }},
+      {"a key not yet listed goes",
+       [](const std::string& base) { RemoveKey(base + "\\src", "z"); }},
+      {"a key comes before the one being read",
+       [](const std::string& base) { AddKey(base + "\\src", "0"); }},
+      {"a Wow6432Node key comes",
+       [](const std::string& base) { AddKey(base + "\\src\\b", "Wow6432Node"); }},
+      {"a Wow6432Node link comes",
+       [](const std::string& base) {
+         testing_support::MakeLink(base + "\\src\\Wow6432Node", base + "\\outside");
+       }},
+      {"a key turns into a link",
+       [](const std::string& base) {
+         RemoveKey(base + "\\src", "b");
+         testing_support::MakeLink(base + "\\src\\b", base + "\\outside");
+       }},
+  };
+}
+
+class LiveRegistry : public testing_support::ScratchTest {
+ protected:
+  void Build() {
+    testing_support::DeleteSubtree(HKEY_CURRENT_USER, Path());
+    const std::string src = Path("src");
+    using testing_support::Dword;
+    ASSERT_NO_FATAL_FAILURE(testing_support::Build({"live",
+                                                    {{src, {Dword("v", 1)}},
+                                                     {src + "\\a", {Dword("v", 2)}},
+                                                     {src + "\\a\\x", {Dword("v", 3)}},
+                                                     {src + "\\b", {Dword("v", 4)}},
+                                                     {src + "\\b\\y\\deep", {Dword("v", 6)}},
+                                                     {src + "\\z", {Dword("v", 7)}},
+                                                     {Path("outside\\sub"), {Dword("kept", 2)}}},
+                                                    src,
+                                                    Path("dst")}));
+  }
+  // The scratch key whole: every name the operations and the changes reach.
+  [[nodiscard]] Picture Whole() const {
+    Picture picture;
+    Below(Path(), [&](HKEY key) {
+      testing_support::PictureBuffers buffers;
+      testing_support::Picture1(key, Place("HKCU", Path()), picture, buffers);
+    });
+    return picture;
+  }
+};
+
+TEST_F(LiveRegistry, AnotherPartysChangeAtEveryCallOfACopyOrDelete) {
+  const std::string source = Place("HKCU", Path("src"));
+  const std::string target = Place("HKCU", Path("dst"));
+  for (const Change& change : Changes()) {
+    ASSERT_NO_FATAL_FAILURE(Build());
+    const Picture still = Whole();
+    change.act(Path());
+    const Picture changed = Whole();
+    const testing_support::Expected before = testing_support::ExpectedCopy(still, source, target);
+    const testing_support::Expected after = testing_support::ExpectedCopy(changed, source, target);
+    // A key may arrive as it was or as it became; one that stood throughout must.
+    testing_support::Expected either = before;
+    for (const auto& [place, values] : after.keys) {
+      either.keys[place].insert(values.begin(), values.end());
+    }
+    for (bool copy : {true, false}) {
+      ASSERT_NO_FATAL_FAILURE(Build());
+      registry::Registry reg;
+      auto run = [&] {
+        return copy ? reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst"))
+                    : reg.DeleteTree("HKCU", Path("src"));
+      };
+      live::Arm(static_cast<std::size_t>(-1), nullptr);
+      run();
+      const std::size_t calls = live::Disarm();
+      for (std::size_t n = 1; n <= calls; ++n) {
+        const std::string what =
+            change.name + (copy ? ", copy" : ", delete") + ", before call " + std::to_string(n);
+        ASSERT_NO_FATAL_FAILURE(Build());
+        live::Arm(n, [&] { change.act(Path()); });
+        const registry::Boolean result = run();
+        live::Disarm();
+        const Picture now = Whole();
+        const Picture& was = live::Changed() ? changed : still;
+        if (!copy) {
+          ASSERT_NO_FATAL_FAILURE(testing_support::CheckDelete(was, now, source, result, what));
+          continue;
+        }
+        ASSERT_NO_FATAL_FAILURE(
+            testing_support::CheckCopy(was, now, either, target, registry::kFalse, what));
+        if (result != registry::kTrue) {
+          continue;
+        }
+        for (const auto& [place, values] : before.keys) {
+          if (!after.keys.contains(place)) {
+            continue;  // it did not stand throughout
+          }
+          ASSERT_TRUE(now.contains(place)) << what << ": kTrue without " << place;
+          for (const auto& [name, value] : values) {
+            ASSERT_TRUE(now.at(place).contains(name) && now.at(place).at(name) == value)
+                << what << ": kTrue without " << place << " " << name;
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
