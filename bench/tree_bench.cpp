@@ -79,13 +79,45 @@ double Median(std::vector<double> samples) {
 struct Result {
   double copy, platformCopy, remove, platformRemove;
   std::size_t copyHeap;  // the most heap one CopyTree held beyond what was held before
+  std::size_t copied;    // the bytes of the names and data that it copies
 };
+
+// The bytes of the names and data below `key` that a copy takes: every
+// subkey's name, every value's name and data.
+std::size_t CopiedBytes(HKEY key) {
+  std::size_t bytes = 0;
+  std::vector<char> name(16384);
+  std::vector<BYTE> data(65536);
+  for (DWORD index = 0;; ++index) {
+    auto nameSize = static_cast<DWORD>(name.size());
+    auto dataSize = static_cast<DWORD>(data.size());
+    if (RegEnumValueA(key, index, name.data(), &nameSize, nullptr, nullptr, data.data(),
+                      &dataSize) != ERROR_SUCCESS) {
+      break;
+    }
+    bytes += nameSize + dataSize;
+  }
+  for (DWORD index = 0; RegEnumKeyA(key, index, name.data(), 256) == ERROR_SUCCESS; ++index) {
+    HKEY child = nullptr;
+    if (RegOpenKeyA(key, name.data(), &child) == ERROR_SUCCESS) {
+      bytes += std::string(name.data()).size() + CopiedBytes(child);
+      RegCloseKey(child);
+    }
+  }
+  return bytes;
+}
 
 Result Measure(int keys, int rounds) {
   const std::string base = kBase;
   const std::string source = base + "\\Source";
   RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
   bench::Build(source, keys);
+  std::size_t copied = 0;
+  HKEY top = nullptr;
+  if (RegOpenKeyA(HKEY_CURRENT_USER, source.c_str(), &top) == ERROR_SUCCESS) {
+    copied = CopiedBytes(top);
+    RegCloseKey(top);
+  }
   std::vector<double> copy, platformCopy, remove, platformRemove;
   std::size_t copyHeap = 0;
   for (int round = 0; round < rounds; ++round) {
@@ -118,7 +150,8 @@ Result Measure(int keys, int rounds) {
         });
   }
   RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
-  return {Median(copy), Median(platformCopy), Median(remove), Median(platformRemove), copyHeap};
+  return {Median(copy), Median(platformCopy), Median(remove), Median(platformRemove), copyHeap,
+          copied};
 }
 
 }  // namespace
@@ -129,14 +162,18 @@ int main(int argc, char** argv) {
   const Result small = Measure(quick ? 100 : 1000, rounds);
   PrintBuildKind();
   std::printf("rounds: %d (medians)\n", rounds);
-  std::printf("%-8s %10s %12s %7s %13s   %10s %12s %7s\n", "keys", "CopyTree", "RegCopyTreeA",
-              "ratio", "copy's heap", "DeleteTree", "RegDeleteTreeA", "ratio");
+  std::printf("%-8s %10s %12s %7s %13s %11s   %10s %12s %7s\n", "keys", "CopyTree",
+              "RegCopyTreeA", "ratio", "copy's heap", "heap/bytes", "DeleteTree", "RegDeleteTreeA",
+              "ratio");
   // The goal: a copy at most as slow as the platform's own.
   auto row = [](int keys, const Result& r) {
-    std::printf("%-8d %8.1f ms %10.1f ms %7.2f %9.0f KiB   %8.1f ms %12.1f ms %7.2f   %s\n", keys,
-                r.copy, r.platformCopy, r.copy / r.platformCopy, r.copyHeap / 1024.0, r.remove,
-                r.platformRemove, r.remove / r.platformRemove,
-                r.copy <= r.platformCopy ? "copy within 1.0" : "copy ABOVE 1.0");
+    const double heapRatio = static_cast<double>(r.copyHeap) / static_cast<double>(r.copied);
+    std::printf(
+        "%-8d %8.1f ms %10.1f ms %7.2f %9.0f KiB %11.2f   %8.1f ms %12.1f ms %7.2f   %s, %s\n",
+        keys, r.copy, r.platformCopy, r.copy / r.platformCopy, r.copyHeap / 1024.0, heapRatio,
+        r.remove, r.platformRemove, r.remove / r.platformRemove,
+        r.copy <= r.platformCopy ? "copy within 1.0" : "copy ABOVE 1.0",
+        heapRatio <= 2.5 ? "heap within 2.5" : "heap ABOVE 2.5");
   };
   row(quick ? 100 : 1000, small);
   if (quick) {

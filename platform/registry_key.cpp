@@ -21,9 +21,29 @@ LSTATUS DeleteOpenKey(HKEY key) {
   const LONG status = remove(key);
   return status == 0 ? ERROR_SUCCESS : static_cast<LSTATUS>(toDos(status));
 }
+
+LSTATUS WatchTree(HKEY key, TreeWatch& watch) {
+  if (!watch.event_) {
+    watch.event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!watch.event_) {
+      return static_cast<LSTATUS>(GetLastError());
+    }
+  }
+  ResetEvent(watch.event_.get());
+  return RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                 watch.event_.get(), TRUE);
+}
+
+bool TreeWatch::Changed() const {
+  return !event_ || WaitForSingleObject(event_.get(), 0) != WAIT_TIMEOUT;
+}
 #else
 // The substitute resolves a handle to its own key: the empty name is the key itself.
 LSTATUS DeleteOpenKey(HKEY key) { return RegDeleteKeyA(key, ""); }
+
+LSTATUS WatchTree(HKEY /*key*/, TreeWatch& /*watch*/) { return ERROR_NOT_SUPPORTED; }
+
+bool TreeWatch::Changed() const { return true; }
 #endif
 
 }  // namespace platform

@@ -223,8 +223,8 @@ struct ReadBuffers {
   std::vector<BYTE> data = std::vector<BYTE>(256);
   std::vector<WCHAR> name = std::vector<WCHAR>(256);
   void Fit(DWORD longestName, DWORD longestData) {
-    name.resize(std::max<std::size_t>(name.size(),
-                                      std::min(longestName, kValueNameCapacity - 1) + 1));
+    name.resize(
+        std::max<std::size_t>(name.size(), std::min(longestName, kValueNameCapacity - 1) + 1));
     data.resize(std::max<std::size_t>(data.size(), longestData));
   }
 };
@@ -337,16 +337,17 @@ bool Begin(Level& level, Snapshot& tree, ReadBuffers& buffers) {
   return !(read.link || (level.below && !read.listed && MayBeLink(level.key)));
 }
 
-// Reads the open `top` into `tree`: its values, then each subkey, opened
-// once by the name it was listed under, at every depth. A subkey that is,
-// or may be, a symbolic link is neither followed nor copied. A key that
-// another party changed while it was read is read again, within a bound.
-// False when something could not be read, was left out, or kept changing.
-bool ReadTree(HKEY top, Snapshot& tree, ReadBuffers& buffers) {
+// Reads the open `top` into `tree` after its name, at `start`: its values,
+// then each subkey, opened once by the name it was listed under, at every
+// depth. A subkey that is, or may be, a symbolic link is neither followed
+// nor copied. With `rereads`, each key is asked again once it is read, and
+// read again if another party changed it meanwhile, while rereads last.
+// False when something could not be read or was left out, or a key kept
+// changing.
+bool ReadLevels(HKEY top, Snapshot::Mark start, Snapshot& tree, ReadBuffers& buffers,
+                int* rereads) {
   std::vector<Level> levels;
-  int rereads = kRereads;
-  tree.Key("");
-  levels.push_back({platform::UniqueKey(), top, false, tree.Here(), {}, 0, true});
+  levels.push_back({platform::UniqueKey(), top, false, start, {}, 0, true});
   Begin(levels.back(), tree, buffers);
   std::array<WCHAR, kKeyNameCapacity> name{};
   while (true) {
@@ -382,22 +383,47 @@ bool ReadTree(HKEY top, Snapshot& tree, ReadBuffers& buffers) {
       levels.push_back(std::move(child));
       continue;
     }
-    const KeyState now = KeyState::Of(level.key);
-    const bool changed = !level.state.Same(now) && now.known;
-    if (changed && rereads > 0) {
-      --rereads;
-      if (!Begin(level, tree, buffers)) {
-        level.complete = false;  // no link can take the place of a key held open
+    bool settled = true;
+    if (rereads != nullptr) {
+      const KeyState now = KeyState::Of(level.key);
+      settled = level.state.Same(now);
+      if (!settled && now.known && *rereads > 0) {
+        --*rereads;
+        if (!Begin(level, tree, buffers)) {
+          level.complete = false;  // no link can take the place of a key held open
+        }
+        continue;
       }
-      continue;
     }
     tree.End();
-    const bool complete = level.complete && status == ERROR_NO_MORE_ITEMS && now.known && !changed;
+    const bool complete = level.complete && status == ERROR_NO_MORE_ITEMS && settled;
     levels.pop_back();
     if (levels.empty()) {
       return complete;
     }
     levels.back().complete = levels.back().complete && complete;
+  }
+}
+
+// Reads the source tree below the open `top` into `tree`. Another party may
+// change it meanwhile: where the store can watch the tree, a change anywhere
+// has the whole tree read again; elsewhere each key is asked for its counts
+// and time of last writing before and after it is read. Either way a source
+// that keeps changing makes the copy kFalse.
+bool ReadTree(HKEY top, Snapshot& tree, ReadBuffers& buffers) {
+  int rereads = kRereads;
+  tree.Key("");
+  const Snapshot::Mark start = tree.Here();
+  platform::TreeWatch watch;
+  while (true) {
+    const bool watched = platform::WatchTree(top, watch) == ERROR_SUCCESS;
+    const bool complete = ReadLevels(top, start, tree, buffers, watched ? nullptr : &rereads);
+    if (!watched || !watch.Changed()) {
+      return complete;
+    }
+    if (rereads-- == 0) {
+      return false;
+    }
   }
 }
 

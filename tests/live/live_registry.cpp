@@ -21,6 +21,11 @@ Armed& State() {
   return armed;
 }
 
+bool& WatchAllowed() {
+  static bool allowed = true;
+  return allowed;
+}
+
 // Counts a call; at the armed one, the other party acts first, or the call fails.
 LSTATUS Turn() {
   Armed& armed = State();
@@ -53,6 +58,8 @@ std::size_t Disarm() {
 }
 
 bool Changed() { return State().changed; }
+
+void Watching(bool allowed) { WatchAllowed() = allowed; }
 
 }  // namespace live
 
@@ -103,3 +110,10 @@ LSTATUS WINAPI LiveRegSetValueExW(HKEY a, LPCWSTR b, DWORD c, DWORD d, const BYT
   return Pass<&RegSetValueExW>(a, b, c, d, e, f);
 }
 LSTATUS platform::LiveDeleteOpenKey(HKEY key) { return Pass<&platform::DeleteOpenKey>(key); }
+LSTATUS platform::LiveWatchTree(HKEY key, TreeWatch& watch) {
+  if (!live::WatchAllowed()) {
+    const LSTATUS failure = live::Turn();
+    return failure != ERROR_SUCCESS ? failure : ERROR_NOT_SUPPORTED;
+  }
+  return Pass<&platform::WatchTree, HKEY, TreeWatch&>(key, watch);
+}

@@ -23,4 +23,5 @@
 #define RegSetValueExA LiveRegSetValueExA
 #define RegSetValueExW LiveRegSetValueExW
 #define DeleteOpenKey LiveDeleteOpenKey
+#define WatchTree LiveWatchTree
 // NOLINTEND(cppcoreguidelines-macro-usage)

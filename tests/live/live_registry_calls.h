@@ -25,4 +25,5 @@ LSTATUS WINAPI LiveRegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD
 LSTATUS WINAPI LiveRegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
 namespace platform {
 LSTATUS LiveDeleteOpenKey(HKEY key);
+LSTATUS LiveWatchTree(HKEY key, TreeWatch& watch);
 }  // namespace platform

@@ -18,5 +18,8 @@ void Arm(std::size_t at, std::function<void()> change, LSTATUS failure = ERROR_S
 std::size_t Disarm();
 // Whether the armed change ran.
 bool Changed();
+// Whether the registry code may watch a tree for changes; when not, it
+// has to see them key by key. Holds until changed.
+void Watching(bool allowed);
 
 }  // namespace live
