@@ -24,9 +24,14 @@ int main() {
     const double removal = double(platform::fake::RegistryCallCount() - before) / keys;
     // Per key: open and close the source key, read each value, make and
     // close the target key, write each value; and list each subkey once.
+    // The substitute cannot watch a tree, so the copy asks each key for its
+    // counts twice, before and after reading it: one call more than on
+    // Windows, where one question a key gives the counts.
     const double least = (4.0 + 2 * kValues) + double(keys - 1) / keys;
     std::printf("%-8d %9.2f calls %9.2f calls %11.2f calls   %s\n", keys, copy, least, removal,
-                copy <= least + 1.0 ? "within one call per key of the least" : "ABOVE the goal");
+                copy <= least + 2.0 ? "within two calls per key of the least, one of them the "
+                                      "second question that a watched tree spares"
+                                    : "ABOVE the goal");
   }
   return 0;
 }

@@ -143,10 +143,11 @@ TEST_F(RegistryFailure, ASourceKeyThatCannotBeReadIsLeftOutAndSaidSo) {
 // Each registry call is a request to the store, which costs far more than
 // the work around it: a copy makes at most two calls per key above the least
 // a copy can make (open and close each source key, list each subkey, read
-// each value; make and close each target key, write each value): it asks
-// each source key for its counts before and after reading it, to see
-// another party's change. A delete opens each key below the named one as
-// itself, deletes and closes it: three calls.
+// each value; make and close each target key, write each value). Here, as
+// wherever the store cannot watch a tree, the copy asks each source key for
+// its counts before and after reading it, to see another party's change. A
+// delete opens each key below the named one as itself, deletes and closes
+// it: three calls.
 TEST_F(RegistryFailure, TreesCostAtMostOneCallPerKeyAboveTheLeast) {
   constexpr int kValues = 5;
   int keys = 0;
