@@ -2,13 +2,12 @@
 // installer's helper with -i and -u.
 #include "platform/win32_api.h"
 
-#include <commctrl.h>
-
 #include "app/command_line.h"
 #include "app/settings_dialog.h"
 #include "platform/guarded.h"
 #include "platform/library_search.h"
 #include "platform/startup_trace.h"
+#include "platform/win32/common_controls.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*arguments*/,
                    int /*show*/) {
@@ -17,8 +16,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*argum
   // elevated. Orvisk.dll and the language files are loaded by full paths.
   platform::KeepLibrarySearchSafe();
   platform::TraceMark("entry");
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
+  // Only now, not imported: their start loads the display driver by name.
+  platform::CommonControls::Start();
   platform::TraceMark("common-controls");
 
   // Nothing is reported through the exit status, whatever happens.

@@ -6,9 +6,9 @@ cmake_minimum_required(VERSION 3.25)
 #              [-DMAX_BYTES=...] [-DEXTRA_DLLS="a.dll b.dll"] [-DEXPORTS="a b"]
 #              [-DPROGRAM=ON -DVERSION=...] -P check_binary.cmake
 # EXTRA_DLLS: further Windows DLLs that a test may import. EXPORTS: names
-# that a library must export exactly so. PROGRAM: also no
-# import of the calls that only Windows 10 has, the mark of a program aware of
-# terminal services, and a manifest of this processor and VERSION.
+# that a library must export exactly so. PROGRAM: also no import of
+# comctl32 nor of the calls that only Windows 10 has, the mark of a program
+# aware of terminal services, and a manifest of this processor and VERSION.
 file(SIZE "${FILE}" size)
 if(MAX_BYTES AND size GREATER MAX_BYTES)
   message(FATAL_ERROR "${FILE} is ${size} bytes, above ${MAX_BYTES}")
@@ -45,6 +45,11 @@ foreach(line IN LISTS imports)
   endif()
 endforeach()
 list(REMOVE_DUPLICATES dlls)
+# The program loads the common controls itself once it has limited the
+# library search: imported, they would start the window system before that.
+if(PROGRAM AND "comctl32.dll" IN_LIST dlls)
+  message(FATAL_ERROR "${FILE} imports comctl32.dll, which starts before the program limits the library search")
+endif()
 separate_arguments(exports UNIX_COMMAND "${EXPORTS}")
 foreach(name IN LISTS exports)
   if(NOT facts MATCHES "\nexport ${name}\n")

@@ -3,8 +3,6 @@
 // automation see ordinary check boxes and push buttons.
 #include "platform/form.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <array>
 #include <span>
@@ -15,6 +13,7 @@
 #include "platform/guarded.h"
 #include "platform/startup_trace.h"
 #include "platform/unique_handle.h"
+#include "platform/win32/common_controls.h"
 
 namespace platform {
 namespace {
@@ -149,7 +148,11 @@ struct Form::Impl {
           0, "BUTTON", control.caption, style, Pixels(control.left), Pixels(control.top),
           Pixels(control.width), Pixels(control.height), window,
           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-      SetWindowSubclass(child, &ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+      if (const CommonControls& common = CommonControls::Get();
+          common.setWindowSubclass != nullptr) {
+        common.setWindowSubclass(child, &ControlProc, kSubclassId,
+                                 reinterpret_cast<DWORD_PTR>(this));
+      }
       controls.push_back({control, child, control.width, font, 0, UniqueFont()});
       // The window is still hidden: nothing to redraw.
       SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(messageFont.get()), FALSE);
@@ -340,8 +343,10 @@ LRESULT CALLBACK Form::Impl::WindowProc(HWND window, UINT message, WPARAM wParam
 
 LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR /*id*/, DWORD_PTR data) {
+  // Set as a subclass only where the common controls have all three calls.
+  const CommonControls& common = CommonControls::Get();
   if (message == WM_NCDESTROY) {
-    RemoveWindowSubclass(control, &ControlProc, kSubclassId);
+    common.removeWindowSubclass(control, &ControlProc, kSubclassId);
   }
   // As in every dialog, the focused push button is the default one for as
   // long as it has the focus: it shows so, and Enter presses it. With a
@@ -350,7 +355,7 @@ LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wPar
     SendMessageA(control, BM_SETSTYLE, message == WM_SETFOCUS ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
                  TRUE);
   }
-  LRESULT result = DefSubclassProc(control, message, wParam, lParam);
+  LRESULT result = common.defSubclassProc(control, message, wParam, lParam);
   bool mouseUp = message == WM_LBUTTONUP || message == WM_RBUTTONUP || message == WM_MBUTTONUP;
   // The button's own handling may have closed the form: then there is no one to tell.
   if (mouseUp && IsWindow(control) != 0) {
