@@ -139,6 +139,22 @@ TEST_F(LibraryE2e, AnImportPlantedInTheCurrentFolderOrOnPathNeverRuns) {
   }
 }
 
+// Not a case of the suite's own runs: tests/e2e/fresh_session.sh starts it
+// beside the program, the first process of a fresh Wine session, and it
+// ticks the hibernation box and presses OK where the dialog opens.
+TEST(DISABLED_FreshSession, TheDialogThatOpensIsSaved) {
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        dialog = FindWindowA("ZFenwarel", nullptr);
+        return dialog != nullptr && IsWindowVisible(dialog) != 0;
+      },
+      std::chrono::seconds(30)))
+      << "no dialog opened";
+  e2e::Click(dialog, kHibernate);
+  e2e::Click(dialog, kOk);
+}
+
 // --- Every module the program holds ---------------------------------------------
 
 // A run of the program under this test as its debugger, which stops it where
