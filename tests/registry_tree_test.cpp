@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <utility>
 
 #include "registry/registry.h"
@@ -272,6 +273,53 @@ TEST_F(RegistryTree, DeleteTreeRemovesNestedKeys) {
   EXPECT_EQ(reg.RootKeyName(), "HKLM");
   ASSERT_EQ(reg.CreateKey(Path("after")), kTrue);  // the root is HKLM again
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Path("after")));
+}
+
+// Through WoW64, a key with a child called Wow6432Node sends a 32-bit open
+// of any name below it, even the empty one, into that child: both walks
+// take each key by the name it was listed under, and delete it by handle.
+// Below Path(), the test too takes each name as it stands.
+TEST_F(RegistryTree, AnOrdinaryKeyCalledWow6432NodeIsCopiedAndDeletedAsAnyOther) {
+  auto number = [&](const std::string& below, std::optional<DWORD> set) {
+    HKEY key = nullptr;
+    RegCreateKeyA(HKEY_CURRENT_USER, Path().c_str(), &key);
+    std::string rest = below + "\\";
+    for (std::size_t cut = rest.find('\\'); key != nullptr && cut != std::string::npos;
+         cut = rest.find('\\')) {
+      HKEY child = nullptr;
+      (set ? RegCreateKeyExA(key, rest.substr(0, cut).c_str(), 0, nullptr, 0,
+                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &child, nullptr)
+           : RegOpenKeyExA(key, rest.substr(0, cut).c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                           &child));
+      RegCloseKey(std::exchange(key, child));
+      rest.erase(0, cut + 1);
+    }
+    DWORD value = set.value_or(0);
+    DWORD size = sizeof(value);
+    if (key != nullptr && set) {
+      RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), size);
+    } else if (key == nullptr ||
+               RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                                &size) != ERROR_SUCCESS) {
+      value = 0;
+    }
+    RegCloseKey(key);
+    return value;
+  };
+  for (const auto& [key, value] : std::vector<std::pair<std::string, DWORD>>{
+           {"src\\Wow6432Node\\x", 1}, {"src\\x", 2}, {"src\\z", 3}}) {
+    number(key, value);
+  }
+  Registry reg;
+  EXPECT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kTrue);
+  EXPECT_EQ(number("dst\\Wow6432Node\\x", std::nullopt), 1U);
+  EXPECT_EQ(number("dst\\x", std::nullopt), 2U);
+  EXPECT_EQ(number("dst\\z", std::nullopt), 3U);
+  EXPECT_EQ(number("dst\\Wow6432Node\\z", std::nullopt), 0U);
+  EXPECT_EQ(reg.DeleteTree("HKCU", Path("src")), kTrue);
+  EXPECT_EQ(reg.DeleteTree("HKCU", Path("dst")), kTrue);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("src")));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
 }
 
 // Windows stops a tree at 512 levels, Wine at none: any user can make a
