@@ -14,33 +14,15 @@ namespace platform {
 
 class CommonControls {
  public:
-  // The calls that the program uses; each null when the library lacks it.
+  // The calls that the program uses, of the library as loaded by Start;
+  // each null when it is not loaded or lacks the call.
   BOOL(WINAPI* initCommonControlsEx)(const INITCOMMONCONTROLSEX*) = nullptr;
   BOOL(WINAPI* setWindowSubclass)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR) = nullptr;
   BOOL(WINAPI* removeWindowSubclass)(HWND, SUBCLASSPROC, UINT_PTR) = nullptr;
   LRESULT(WINAPI* defSubclassProc)(HWND, UINT, WPARAM, LPARAM) = nullptr;
 
-  // Loaded by the first call, which must come after the search is limited.
-  static const CommonControls& Get() {
-    static const CommonControls controls;
-    return controls;
-  }
-
-  // Loads them and registers the standard control classes.
-  static void Start() {
-    const CommonControls& controls = Get();
-    if (controls.initCommonControlsEx != nullptr) {
-      INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_STANDARD_CLASSES};
-      controls.initCommonControlsEx(&classes);
-    }
-  }
-
- private:
   CommonControls() {
-    // By name, so that the manifest's version 6 comes from the side-by-side
-    // store; the limited search keeps any other copy to the program's and the
-    // system folder. Kept for the life of the process, as an import would be.
-    HMODULE library = LoadLibraryW(L"comctl32.dll");
+    HMODULE library = GetModuleHandleW(L"comctl32.dll");
     if (library == nullptr) {
       return;
     }
@@ -54,6 +36,22 @@ class CommonControls {
     }
   }
 
+  // Loads the library and registers the standard control classes; to be
+  // called once the search is limited. By name, so that the manifest's
+  // version 6 comes from the side-by-side store; the limited search keeps
+  // any other copy to the program's and the system folder. Kept for the
+  // life of the process, as an import would be.
+  static void Start() {
+    if (LoadLibraryW(L"comctl32.dll") == nullptr) {
+      return;
+    }
+    if (const CommonControls controls; controls.initCommonControlsEx != nullptr) {
+      INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_STANDARD_CLASSES};
+      controls.initCommonControlsEx(&classes);
+    }
+  }
+
+ private:
   template <class Call>
   static void Find(HMODULE module, const char* name, Call& call) {
     call = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));

@@ -148,8 +148,7 @@ struct Form::Impl {
           0, "BUTTON", control.caption, style, Pixels(control.left), Pixels(control.top),
           Pixels(control.width), Pixels(control.height), window,
           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-      if (const CommonControls& common = CommonControls::Get();
-          common.setWindowSubclass != nullptr) {
+      if (const CommonControls common; common.setWindowSubclass != nullptr) {
         common.setWindowSubclass(child, &ControlProc, kSubclassId,
                                  reinterpret_cast<DWORD_PTR>(this));
       }
@@ -344,7 +343,7 @@ LRESULT CALLBACK Form::Impl::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT CALLBACK Form::Impl::ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
                                          UINT_PTR /*id*/, DWORD_PTR data) {
   // Set as a subclass only where the common controls have all three calls.
-  const CommonControls& common = CommonControls::Get();
+  const CommonControls common;
   if (message == WM_NCDESTROY) {
     common.removeWindowSubclass(control, &ControlProc, kSubclassId);
   }
