@@ -162,9 +162,8 @@ int main(int argc, char** argv) {
   const Result small = Measure(quick ? 100 : 1000, rounds);
   PrintBuildKind();
   std::printf("rounds: %d (medians)\n", rounds);
-  std::printf("%-8s %10s %12s %7s %13s %11s   %10s %12s %7s\n", "keys", "CopyTree",
-              "RegCopyTreeA", "ratio", "copy's heap", "heap/bytes", "DeleteTree", "RegDeleteTreeA",
-              "ratio");
+  std::printf("%-8s %10s %12s %7s %13s %11s   %10s %12s %7s\n", "keys", "CopyTree", "RegCopyTreeA",
+              "ratio", "copy's heap", "heap/bytes", "DeleteTree", "RegDeleteTreeA", "ratio");
   // The goal: a copy at most as slow as the platform's own.
   auto row = [](int keys, const Result& r) {
     const double heapRatio = static_cast<double>(r.copyHeap) / static_cast<double>(r.copied);
