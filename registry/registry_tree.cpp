@@ -408,15 +408,17 @@ bool ReadLevels(HKEY top, Snapshot::Mark start, Snapshot& tree, ReadBuffers& buf
 // Reads the source tree below the open `top` into `tree`. Another party may
 // change it meanwhile: where the store can watch the tree, a change anywhere
 // has the whole tree read again; elsewhere each key is asked for its counts
-// and time of last writing before and after it is read. Either way a source
-// that keeps changing makes the copy kFalse.
-bool ReadTree(HKEY top, Snapshot& tree, ReadBuffers& buffers) {
+// and time of last writing before and after it is read; so too below a
+// whole root (`ownHandle` false), whose handle outlives the copy and would
+// keep each watch. Either way a source that keeps changing makes the copy
+// kFalse.
+bool ReadTree(HKEY top, bool ownHandle, Snapshot& tree, ReadBuffers& buffers) {
   int rereads = kRereads;
   tree.Key("");
   const Snapshot::Mark start = tree.Here();
   platform::TreeWatch watch;
   while (true) {
-    const bool watched = platform::WatchTree(top, watch) == ERROR_SUCCESS;
+    const bool watched = ownHandle && platform::WatchTree(top, watch) == ERROR_SUCCESS;
     const bool complete = ReadLevels(top, start, tree, buffers, watched ? nullptr : &rereads);
     if (!watched || !watch.Changed()) {
       return complete;
@@ -574,7 +576,7 @@ Boolean Registry::CopyTree(std::string_view SourceRoot, std::string_view SourceN
   {
     const BranchKey sourceKey(sourceRoot, opened);
     ReadBuffers buffers;
-    complete = ReadTree(sourceKey.get(), tree, buffers);
+    complete = ReadTree(sourceKey.get(), opened != sourceRoot, tree, buffers);
   }
   // Nothing is written before the whole source has been read.
   complete = CopyBranch(std::string(TargetName), tree) == kTrue && complete;
