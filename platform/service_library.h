@@ -1,6 +1,7 @@
 // The hotkey service's library Orvisk.dll. It is loaded by name on the first
 // call of one of its exports, never at program start, so that a missing
-// library or export fails only the call that needs it.
+// library or export fails only the call that needs it: that call throws
+// ServiceLibraryError.
 #pragma once
 
 #include "platform/error.h"

@@ -5,6 +5,8 @@
 // reading as the empty text, and failed writes and deletes are silent. Only
 // conversions throw: OverflowError for a byte sequence above 32,767 bytes,
 // ConversionError for a null value written as a key's default value.
+// docs/design.md ("The `Registry` class") holds the rules of CopyTree and
+// DeleteTree: links, names the code page cannot spell, others' changes.
 #pragma once
 
 #include <string>
@@ -37,17 +39,22 @@ class Registry {
   // The name last assigned as the caller wrote it, "HKCU" at first.
   [[nodiscard]] const std::string& RootKeyName() const { return rootName_; }
 
-  // Writes Value under KeyName when Force is non-zero or nothing that counts
-  // as present is there: a missing, empty, unreadable or byte-sequence value.
+  // Writes Value as the open key's value KeyName when Force is non-zero or
+  // nothing that counts as present is there: a missing, empty, unreadable or
+  // byte-sequence value.
   // QueryName is kept, unless a conversion error interrupts the write.
   void SetDefault(std::string_view KeyName, const TaggedValue& Value, Boolean Force);
 
-  // Writes the value named by QueryName (the default value as its text).
+  // Writes Value as the value named by QueryName: a text as REG_SZ, an
+  // integer as REG_DWORD, a byte sequence as REG_BINARY; the default value
+  // as its text. Other kinds are written only as the default value. A failed
+  // write is silent; throws OverflowError or ConversionError (see above).
   void QueryValue(const TaggedValue& Value);
   // Reads it: a text, a 32-bit integer or a byte sequence; "" when nothing can be read.
   [[nodiscard]] TaggedValue QueryValue() const;
 
-  // Deletes the value named by QueryName, then empties QueryName.
+  // Deletes the value named by QueryName, then empties QueryName. A failed
+  // delete is silent.
   void DeleteName();
 
   // Opens SubKey below the root (OpenKey) or opens it creating what is
@@ -56,65 +63,25 @@ class Registry {
   Boolean OpenKey(std::string_view SubKey);
   Boolean CreateKey(std::string_view SubKey);
 
-  // Deletes the open key itself and closes it. A store may refuse while the
-  // key has subkeys; it is closed all the same.
+  // Deletes the open key itself, closes it and empties QueryName; with no
+  // key open, does nothing. A store may refuse while the key has subkeys;
+  // it is closed all the same.
   void DeleteKey();
 
-  // Copies the key SourceName below SourceRoot, with its values and all its
-  // subkeys, to TargetName below TargetRoot; values of the same names are
-  // replaced, others kept. An unknown SourceRoot means this object's root, an
-  // unknown TargetRoot the source root. Text, binary and 32-bit values are
-  // copied, others skipped. The source tree is read whole first, each key
-  // opened once, and the target is written from that snapshot alone: a
-  // target inside the source gets the tree as it stood, and the copy always
-  // ends, at any depth. The snapshot holds every copied name and value in
-  // memory, little more than their own size.
-  // kTrue only when every key and value that stood in the source throughout
-  // the copy arrived exactly as the copy defines it; kFalse when something
-  // could not be read or written, was skipped or cut (a named value of
-  // another type, a number of more than four bytes), or kept changing while
-  // it was read: a key that another party changes while it is read is read
-  // again, a few times at most. The rest is copied all the same. Nothing is
-  // written anywhere but at or below TargetName. A key whose values could
-  // not all be written gets its earlier values back, as far as the store
-  // allows: none holds a mix of old and new; a value whose earlier state
-  // cannot be read is left as it is. Root, root name, open key and
-  // QueryName stay as they were, also when an exception (out of memory)
-  // passes through.
-  // SourceName and TargetName are resolved as Windows resolves them, through
-  // symbolic links and WoW64's redirection too. Below them each key is the
-  // one of the name it was listed under, in no other view, and no link is
-  // ever followed: a link in the source is neither followed nor copied, and
-  // where the target holds a link in the place of a source key, that whole
-  // branch is left out, so nothing is written through it; both give kFalse,
-  // and the copy ends whatever loops links make. A key that holds a REG_LINK
-  // "SymbolicLinkValue", or that may be a link because it could not be
-  // asked, counts as one. Names are read through the wide calls, so that
-  // none arrives under another: a name that the ANSI code page does not
-  // spell exactly (a character it lacks, which would become "?" or a best
-  // fit, "ā" becoming "a"; a zero inside) or that is longer than 255 bytes in
-  // it is left out with its branch, and the copy gives kFalse. A text's data
-  // is read in UTF-16 and spelt in the code page, as the ANSI calls spell
-  // it; one that the code page cannot spell arrives so, with kFalse. Earlier
-  // values that a failed write gives back are read and written through the
-  // wide calls, exactly.
+  // Copies SourceName below SourceRoot, its values and subkeys at any depth,
+  // to TargetName below TargetRoot; an unknown SourceRoot is this object's
+  // root, an unknown TargetRoot the source's. kTrue when all of it arrived
+  // exactly; else kFalse, the rest copied all the same, and a key whose
+  // values could not all be written given its earlier ones back. Never writes
+  // outside TargetName, follows a link below the names or changes this object.
   Boolean CopyTree(std::string_view SourceRoot, std::string_view SourceName,
                    std::string_view TargetRoot, std::string_view TargetName);
 
   // Deletes DelName below RootName with everything below it, at any depth,
-  // also on a store that refuses to delete a key that has subkeys. Stops at
-  // the first subkey that cannot be opened or deleted; what was deleted stays
-  // deleted, and what remains hangs below DelName as before. An empty
-  // DelName, the whole root, deletes nothing. kTrue when DelName is gone;
-  // kFalse when it remains, or was not there. The root is restored as by
-  // CopyTree.
-  // DelName is resolved as Windows resolves it. Below it each key is
-  // deleted through the handle it was opened by, never reopened by a name
-  // that WoW64 could redirect, and no link is followed: a link below it is
-  // deleted itself, what it points to stays. A key whose name the code page
-  // does not spell exactly is left as it is, and so is every key above it;
-  // the walk goes on after it, and DeleteTree gives kFalse, since DelName
-  // remains.
+  // up to the first key that cannot be opened or deleted. kTrue when DelName
+  // is gone; kFalse when it remains or was not there. Never deletes for an
+  // empty DelName (a whole root), never follows a link below DelName (it
+  // deletes the link itself) and never changes this object.
   Boolean DeleteTree(std::string_view RootName, std::string_view DelName);
 
  private:
