@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/bench.sh [ROUNDS [RUNS]]
+#        bash scripts/bench.sh --trace [ROUNDS]
 # Runs the benchmarks under Wine and prints their ratios: of the 32-bit
 # program where the host runs 32-bit code, in the 32-bit prefix and through
 # WoW64 in the 64-bit one; else of its 64-bit test twin (FENWAREL_TWIN_ONLY=1
@@ -9,6 +11,19 @@
 #   bash scripts/bench.sh --trace [ROUNDS]  where the start-up's time goes, from
 #                                           a build with time stamps inside
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+case "${1-}" in
+  -h | --help)
+    fenwarel_usage
+    exit 0
+    ;;
+  --trace) counts=("${@:2}") most=1 ;;
+  *) counts=("$@") most=2 ;;
+esac
+[ ${#counts[@]} -le "$most" ] || fenwarel_usage_error "too many arguments: $*"
+for count in "${counts[@]}"; do
+  [[ "$count" =~ ^[1-9][0-9]{0,5}$ ]] || fenwarel_usage_error "unknown argument: $count"
+done
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT

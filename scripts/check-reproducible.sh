@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/check-reproducible.sh
 # Shows that the checked-out commit builds the same release wherever and
 # whenever it is built: makes its release, unsigned, with release.sh in a
 # clone of the commit, then has compare-release.sh rebuild the commit from
@@ -9,6 +10,8 @@
 # it compared less than the release holds. Uncommitted changes are not part
 # of the commit and not built.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+fenwarel_no_arguments "$@"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$FENWAREL_ROOT/scripts/release-common.sh"
 cd "$FENWAREL_ROOT"

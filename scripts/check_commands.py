@@ -6,6 +6,7 @@ command and its package a line, and FENWAREL_CHECKED_COMMANDS).
 
     check_commands.py SCRIPT...
 """
+import argparse
 import re
 import subprocess
 import sys
@@ -184,4 +185,6 @@ def main(scripts):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("scripts", nargs="+", metavar="SCRIPT")
+    sys.exit(main(parser.parse_args().scripts))

@@ -1,6 +1,14 @@
-# Shared by run.sh and test.sh: installs what is missing, prepares the
-# private Wine prefix, and starts a display and a wineserver that are
-# stopped again when the calling script exits, however it exits.
+# shellcheck shell=bash
+# Usage: source scripts/common.sh, from another script
+# Shared by the scripts that build and run: installs what is missing,
+# prepares the private Wine prefix, and starts a display and a wineserver
+# that are stopped again when the calling script exits, however it exits.
+
+# Run rather than sourced, it answers with this usage.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+  fenwarel_library "$@"
+fi
 
 # Started with an empty environment, bash has PATH as its own default only:
 # hand it on, since CMake finds its own files through it; and a HOME.
@@ -53,6 +61,7 @@ Xvfb xvfb
 xdpyinfo x11-utils
 clang-format clang-format
 clang-tidy clang-tidy
+shellcheck shellcheck
 wixl wixl
 msiinfo msitools
 msiextract msitools
@@ -65,6 +74,7 @@ awk mawk
 "
 # Commands whose package is checked another way below, and sudo, which only
 # a user who is not root needs, and has.
+# shellcheck disable=SC2034  # read by scripts/check_commands.py
 FENWAREL_CHECKED_COMMANDS="import identify convert montage locale-gen sudo"
 
 # Debian's own Python, which has the modules that Debian's packages bring
@@ -119,6 +129,7 @@ fenwarel_apt_install() {
   fenwarel_apt_get install -y --no-install-recommends "$@" 2>&1 | tee "$log" || status=$?
   if [ "$status" -ne 0 ] &&
     grep -qE 'held broken packages|unmet dependencies|Unable to correct problems' "$log"; then
+    # shellcheck source=/dev/null  # the system's file, not ours
     codename="$(. "${FENWAREL_OS_RELEASE:-/etc/os-release}" && echo "${VERSION_CODENAME:-}")"
     if [ -n "$codename" ]; then
       echo "apt-get could not resolve the packages; trying once more preferring the release's own suite, $codename."
@@ -252,6 +263,7 @@ fenwarel_describe_host() {
 FENWAREL_LOCALES="cs_CZ da_DK de_DE el_GR fi_FI fr_FR hu_HU it_IT ja_JP ko_KR nl_NL nb_NO pl_PL
   ru_RU sv_SE tr_TR zh_CN pt_PT es_ES en_US pt_BR zh_TW"
 
+# shellcheck disable=SC2120  # the extra locale is optional
 fenwarel_generate_locales() {
   local missing=0 name
   local extra="${1:-}"
@@ -283,7 +295,8 @@ fenwarel_start_display() {
   FENWAREL_XVFB_PID=$!
   for _ in $(seq 1 100); do
     if [ -s "$number" ]; then
-      export DISPLAY=":$(head -n 1 "$number")"
+      DISPLAY=":$(head -n 1 "$number")"
+      export DISPLAY
       rm -f "$number"
       xdpyinfo >/dev/null 2>&1 && return 0
       break
@@ -329,7 +342,7 @@ fenwarel_prepare_prefix() {
   source "$FENWAREL_ROOT/scripts/wine-env.sh" "$1"
   local wine="$WINELOADER"
   # Prepared once per run: a second time would wait for its own persistent server.
-  if [[ " ${FENWAREL_WINESERVERS[*]} " == *" $1:$WINEPREFIX "* ]]; then
+  if [[ " ${FENWAREL_WINESERVERS[*]} " == *" $WINESERVER:$WINEPREFIX "* ]]; then
     return 0
   fi
   # Bump the marker's number when the prefix needs something new.
@@ -360,7 +373,7 @@ fenwarel_prepare_prefix() {
   # inherit its output and CTest would wait for them forever.
   "$WINESERVER" -w
   "$WINESERVER" -p
-  FENWAREL_WINESERVERS+=("$1:$WINEPREFIX")
+  FENWAREL_WINESERVERS+=("$WINESERVER:$WINEPREFIX")
   "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
@@ -387,13 +400,8 @@ fenwarel_cleanup() {
   fi
   local started
   for started in "${FENWAREL_WINESERVERS[@]}"; do
-    (
-      FENWAREL_PREFIX_WIN32="${started#*:}" FENWAREL_PREFIX_WIN64="${started#*:}"
-      FENWAREL_PREFIX_WOW64="${started#*:}"
-      source "$FENWAREL_ROOT/scripts/wine-env.sh" "${started%%:*}"
-      "$WINESERVER" -k >/dev/null 2>&1 || true
-      "$WINESERVER" -w >/dev/null 2>&1 || true
-    )
+    WINEPREFIX="${started#*:}" "${started%%:*}" -k >/dev/null 2>&1 || true
+    WINEPREFIX="${started#*:}" "${started%%:*}" -w >/dev/null 2>&1 || true
   done
   if [ -n "${FENWAREL_XVFB_PID:-}" ]; then
     kill "$FENWAREL_XVFB_PID" >/dev/null 2>&1 || true

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/compare-release.sh [--ca ROOTS.pem] COMMIT PACKAGE...
 # Checks that published packages hold exactly what a commit builds: rebuilds
 # the release of COMMIT from `git archive` of it (never from the work tree),
 # unsigned, in a temporary folder, and compares each PACKAGE with it: every
@@ -10,9 +11,29 @@
 # root too) chain to one of them; with --ca, anything unsigned differs.
 # Prints what differs, by table and row, stream or file, and a verdict per
 # package. Exit status: the number of packages that differ (0: all the
-# same), 125 when it could not compare.
-# Usage: compare-release.sh [--ca ROOTS.pem] COMMIT PACKAGE...
+# same), 125 when it could not compare, a wrong argument too.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+# Not 2, which would say that two packages differ.
+FENWAREL_USAGE_STATUS=125
+case "${1-}" in
+  -h | --help)
+    fenwarel_usage
+    exit 0
+    ;;
+esac
+ca=()
+if [ "${1-}" = --ca ]; then
+  if [ $# -lt 2 ] || [ ! -r "$2" ]; then
+    fenwarel_usage_error "--ca needs a readable file of certificates"
+  fi
+  ca=(--ca "$(realpath -- "$2")")
+  shift 2
+fi
+for argument in "$@"; do
+  [[ "$argument" != -* ]] || fenwarel_usage_error "unknown argument: $argument"
+done
+[ $# -ge 2 ] || fenwarel_usage_error "a COMMIT and at least one PACKAGE are needed"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$FENWAREL_ROOT/scripts/release-common.sh"
 
@@ -20,19 +41,11 @@ fail() {
   echo "compare-release: $*" >&2
   exit 125
 }
-usage="usage: compare-release.sh [--ca ROOTS.pem] COMMIT PACKAGE..."
-ca=()
-if [ "${1:-}" = --ca ]; then
-  [ $# -ge 2 ] && [ -r "$2" ] || fail "--ca needs a readable file of certificates; $usage"
-  ca=(--ca "$(realpath -- "$2")")
-  shift 2
-fi
-[ $# -ge 2 ] || fail "$usage"
 name="$1"
 shift
 packages=()
 for package in "$@"; do
-  [ -f "$package" ] && [ -r "$package" ] || fail "cannot read the package $package"
+  if [ ! -f "$package" ] || [ ! -r "$package" ]; then fail "cannot read the package $package"; fi
   packages+=("$(realpath -- "$package")")
 done
 cd "$FENWAREL_ROOT"

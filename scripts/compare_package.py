@@ -29,8 +29,6 @@ import subprocess
 import sys
 import tempfile
 
-import pefile
-
 SIGNATURE_STREAMS = {"DigitalSignature", "MsiDigitalSignatureEx"}
 SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
 MOST_LINES = 12  # per table, so that a rewritten table does not drown the rest
@@ -114,6 +112,8 @@ class Package:
 
 
 def is_pe(data):
+    import pefile  # here, so that --help needs no module beyond Python's own
+
     try:
         pefile.PE(data=data, fast_load=True)
         return True
@@ -123,6 +123,8 @@ def is_pe(data):
 
 def is_signed(data):
     """True for a PE file with a certificate table (data directory 4)."""
+    import pefile
+
     try:
         directory = pefile.PE(data=data, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[4]
     except (pefile.PEFormatError, IndexError):
@@ -335,12 +337,19 @@ def compare(path, build, original, pristine, repackaged, roots, work):
     return found, counts, signatures
 
 
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        """125, as any failure to compare: 2 would say that two packages differ."""
+        self.print_usage(sys.stderr)
+        self.exit(125, f"{self.prog}: {message}\n")
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--commit", required=True)
-    parser.add_argument("--ca")
-    parser.add_argument("packages", nargs="+")
+    parser = Parser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True, metavar="DIR")
+    parser.add_argument("--commit", required=True, metavar="HASH")
+    parser.add_argument("--ca", metavar="ROOTS.pem")
+    parser.add_argument("packages", nargs="+", metavar="PACKAGE")
     options = parser.parse_args()
     work = tempfile.mkdtemp()
     try:

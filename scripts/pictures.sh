@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/pictures.sh
 # Makes the pictures of the dialog from the real program under Wine:
 #   docs/images/dialog.png           the README's picture (English, 96 dpi)
 #   build/pictures/contact-sheet.png the dialog in the nineteen languages of
@@ -9,6 +10,8 @@
 # with its stand-in fonts (DejaVu Sans for Tahoma, Noto Sans CJK for MS UI
 # Gothic), which are wider than Windows' own: what fits here fits there.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+fenwarel_no_arguments "$@"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT

@@ -1,5 +1,13 @@
+# shellcheck shell=bash
+# Usage: source scripts/release-common.sh, from another script, after common.sh
 # Shared by release.sh, compare-release.sh and check-reproducible.sh: the
 # one way a release is built, and the settings a check must not inherit.
+
+# Run rather than sourced, it answers with this usage.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+  fenwarel_library "$@"
+fi
 
 # Configures SOURCE in BUILD as a release (32-bit, MinSizeRel, no tests)
 # and builds its package; further arguments go to the configuration.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/release.sh
 # Makes the release of the checked-out commit from a clean build of the
 # 32-bit product:
 #   dist/Fenwarel-<version>.msi   the package, its program and language files
@@ -20,6 +21,8 @@
 # It builds in a temporary folder of its own and replaces the release folder
 # only when everything succeeded.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+fenwarel_no_arguments "$@"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$FENWAREL_ROOT/scripts/release-common.sh"
 dist="$(realpath -m -- "${FENWAREL_DIST:-$FENWAREL_ROOT/dist}")"
@@ -42,7 +45,7 @@ fi
 # Only what an earlier release made may be replaced: SHA256SUMS and the
 # packages it lists, unchanged.
 if [ -e "$dist" ] || [ -L "$dist" ]; then
-  [ -d "$dist" ] && [ ! -L "$dist" ] || fail "$dist is not a folder"
+  { [ -d "$dist" ] && [ ! -L "$dist" ]; } || fail "$dist is not a folder"
   if [ -n "$(ls -A -- "$dist")" ]; then
     made=""
     [ -f "$dist/SHA256SUMS" ] && made=$(awk '{ sub(/^\*/, "", $2); print $2 }' "$dist/SHA256SUMS")
@@ -61,7 +64,7 @@ fi
 fenwarel_install_deps
 
 if [ -n "${FENWAREL_SIGN_PKCS12:-}" ]; then
-  [ -f "$FENWAREL_SIGN_PKCS12" ] && [ -r "$FENWAREL_SIGN_PKCS12" ] ||
+  { [ -f "$FENWAREL_SIGN_PKCS12" ] && [ -r "$FENWAREL_SIGN_PKCS12" ]; } ||
     fail "cannot read the signing key FENWAREL_SIGN_PKCS12=$FENWAREL_SIGN_PKCS12"
   [ -n "${FENWAREL_SIGN_PASSWORD+set}" ] || fail "FENWAREL_SIGN_PASSWORD is not set"
   # OpenSSL 3 opens older PKCS#12 files only with -legacy.
@@ -76,7 +79,7 @@ if [ -n "${FENWAREL_SIGN_PKCS12:-}" ]; then
     openssl pkcs12 -in "$FENWAREL_SIGN_PKCS12" -passin env:FENWAREL_SIGN_PASSWORD $legacy -nodes "$1" \
       2>/dev/null | grep -q -- "$2"
   }
-  holds -nocerts "PRIVATE KEY" && holds -nokeys "BEGIN CERTIFICATE" ||
+  { holds -nocerts "PRIVATE KEY" && holds -nokeys "BEGIN CERTIFICATE"; } ||
     fail "$FENWAREL_SIGN_PKCS12 does not hold both a certificate and its private key"
   case "${FENWAREL_SIGN_TIMESTAMP:-}" in
     "") fail "FENWAREL_SIGN_TIMESTAMP is not set: name an RFC 3161 timestamp server, or set it to none to sign without a timestamp" ;;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/run.sh
 # Builds the program and opens its dialog under Wine, beside the stand-in
 # hotkey service: the 32-bit program where the host runs 32-bit code, else
 # its 64-bit test twin (FENWAREL_TWIN_ONLY=1 chooses the twin anywhere). On a display it waits until the dialog is closed and then
@@ -13,6 +14,8 @@
 # build/wineprefix-demo-x64 for the twin), so it shows what earlier demos
 # saved, never what the tests left; delete that folder to start clean.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+fenwarel_no_arguments "$@"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT
@@ -49,6 +52,7 @@ rm -f "$log"
 sleep 1
 
 if [ "$headless" -eq 0 ]; then
+  # shellcheck disable=SC2086  # the arguments go over as the user wrote them
   (cd "$bin" && "$wine" Fenwarel.exe ${FENWAREL_ARGS:-}) || true
   sleep 0.5
   echo "The hotkey service stand-in received (message wParam lParam):"

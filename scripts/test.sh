@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/test.sh
 # Builds every preset and runs every test: natively with sanitizers, the
 # 32-bit program's static checks, then the Windows tests under Wine, one tier
 # per prefix: the 64-bit twin always; where the host runs 32-bit code also
@@ -8,6 +9,8 @@
 # Installs what is missing first. FENWAREL_TWIN_ONLY=1 takes the path of a
 # host without 32-bit execution.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+fenwarel_no_arguments "$@"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$FENWAREL_ROOT"
 trap fenwarel_cleanup EXIT

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: bash scripts/try-fresh-debian.sh [bookworm|trixie] [--mid-sync]
 # The newcomer's test: a bare Debian (12 "bookworm" or 13 "trixie", the
 # default) made by debootstrap --variant=minbase, with the apt sources of a
 # real installation (the release, its -updates and -security suites, from
@@ -10,22 +11,23 @@
 # it ends. Needs root; downloads every package, so it takes a while and is
 # no part of CI.
 #
-#   bash scripts/try-fresh-debian.sh [bookworm|trixie] [--mid-sync]
 #   --mid-sync                   adds a local package source whose index never
 #                                matches its Release file ("Hash Sum
 #                                mismatch"), as a mirror in mid-sync serves
 #   FENWAREL_DEBIAN_MIRROR=URL   another Debian mirror for debootstrap and the root
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
 release=trixie
 mid_sync=0
 for argument in "$@"; do
   case "$argument" in
     bookworm | trixie) release="$argument" ;;
     --mid-sync) mid_sync=1 ;;
-    *)
-      echo "usage: $0 [bookworm|trixie] [--mid-sync]" >&2
-      exit 2
+    -h | --help)
+      fenwarel_usage
+      exit 0
       ;;
+    *) fenwarel_usage_error "unknown argument: $argument" ;;
   esac
 done
 tag="$release$([ "$mid_sync" = 0 ] || echo -mid-sync)"
@@ -61,17 +63,18 @@ mounted=()
 
 # Ends what still runs in the root (Wine, Xvfb), unmounts, and removes the
 # root only when nothing is mounted below it any more.
+# shellcheck disable=SC2317  # run by the trap below
 cleanup() {
-  local pid i
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill -9 "$pid" 2>/dev/null
+  local process i
+  for process in /proc/[0-9]*; do
+    [ "$(readlink "$process/root" 2>/dev/null)" = "$root" ] && kill -9 "${process#/proc/}" 2>/dev/null
   done
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
     umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" 2>/dev/null || true
   done
-  if grep -q " $root[/ ]" /proc/mounts; then
+  if grep -q " ${root}[/ ]" /proc/mounts; then
     echo "Still mounted below $root; left in place:" >&2
-    grep " $root[/ ]" /proc/mounts >&2
+    grep " ${root}[/ ]" /proc/mounts >&2
     return
   fi
   rm -rf --one-file-system "$work"
@@ -83,6 +86,7 @@ trap 'exit 130' INT TERM
 # (Debian, Debian-Security), as apt read it: not a commented line, not
 # another vendor's archive that happens to end in /debian.
 host_archive() {
+  # shellcheck disable=SC2016  # apt's own fields, not the shell's
   apt-get indextargets --format '$(LABEL)|$(REPO_URI)' 2>/dev/null |
     sed -n "s/^$1|//p" | sed 's|/$||' | head -n 1 || true
 }
@@ -134,6 +138,7 @@ git clone -q --no-checkout "$repo" "$root/root/fenwarel"
 git -C "$root/root/fenwarel" checkout -q --detach "$commit"
 
 # The README's commands, as its block of shell commands lists them.
+# shellcheck disable=SC2016  # Markdown's fences
 mapfile -t commands < <(sed -n '/^```sh$/,/^```$/p' "$root/root/fenwarel/README.md" |
   grep '^bash ' | sed 's/ *#.*//')
 [ ${#commands[@]} -eq 2 ] || {

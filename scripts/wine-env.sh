@@ -1,3 +1,5 @@
+# shellcheck shell=bash
+# Usage: source scripts/wine-env.sh [win32|wow64|win64], from another script
 # Sourced by the scripts with the Wine to use: win32 (the 32-bit program on
 # a 32-bit Windows, the default), wow64 (the 32-bit program through WoW64 on
 # a 64-bit Windows, its usual home) or win64 (the 64-bit test twin). Sets
@@ -8,6 +10,12 @@
 # program to the 32-bit one, in the same 64-bit prefix.
 # FENWAREL_WOW64=1 turns win32 into wow64: the tests of the 32-bit build,
 # whose CTest files name win32, run through WoW64 (CTest preset windows-wow64).
+
+# Run rather than sourced, it answers with this usage.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
+  fenwarel_library "$@"
+fi
 : "${FENWAREL_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 fenwarel_wine="${1:-win32}"
 if [ "$fenwarel_wine" = win32 ] && [ "${FENWAREL_WOW64:-0}" = 1 ]; then fenwarel_wine=wow64; fi

@@ -30,9 +30,9 @@ signed="$work/signed/Fenwarel-1.0.0.msi"
 echo "a change" >>"$repo/README.md"
 release FENWAREL_ALLOW_DIRTY=1
 dirty="$repo/dist/Fenwarel-1.0.0-dirty.msi"
-[ "$(cat "$repo/dist/SHA256SUMS")" = "$(cd "$repo/dist" && sha256sum Fenwarel-1.0.0-dirty.msi)" ] &&
+{ [ "$(cat "$repo/dist/SHA256SUMS")" = "$(cd "$repo/dist" && sha256sum Fenwarel-1.0.0-dirty.msi)" ] &&
   [ "$(ls "$repo/dist")" = "$(printf 'Fenwarel-1.0.0-dirty.msi\nSHA256SUMS')" ] &&
-  msiinfo suminfo "$dirty" | grep -qx "Subject: ZELMOOR Hotkey 1.0.0-dirty" ||
+  msiinfo suminfo "$dirty" | grep -qx "Subject: ZELMOOR Hotkey 1.0.0-dirty"; } ||
   { echo "FAILED: the release of uncommitted changes is not named -dirty throughout"; failed=1; }
 # A build that fails leaves the release it would replace as it was.
 cp -r "$repo/dist" "$work/dist-before"
@@ -41,7 +41,7 @@ if (cd "$repo" && FENWAREL_ALLOW_DIRTY=1 bash scripts/release.sh) >/dev/null 2>"
   echo "FAILED: a broken build made a release"
   failed=1
 fi
-tail -1 "$work/err" | grep -q "^release.sh: the build failed" && diff -r "$work/dist-before" "$repo/dist" ||
+{ tail -1 "$work/err" | grep -q "^release.sh: the build failed" && diff -r "$work/dist-before" "$repo/dist"; } ||
   { echo "FAILED: a broken build did not say so, or changed the earlier release"; failed=1; }
 git -C "$repo" checkout -q -- README.md CMakeLists.txt
 

@@ -30,6 +30,7 @@ refused() {
     failed=1
   fi
 }
+# shellcheck disable=SC2317  # run by refused
 release() { (cd "$repo" && env "$@" bash scripts/release.sh); }
 
 refused "a folder of notes as FENWAREL_DIST" "holds notes.txt, which no release made" \

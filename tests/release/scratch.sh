@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the release tools' tests: forgets the caller's release
 # settings, makes a temporary folder WORK (removed on exit) and in it REPO,
 # a git repository holding the work tree's tracked files, as they are now,
