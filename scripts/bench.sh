@@ -36,6 +36,7 @@ fenwarel_start_display
 if [ "${1:-}" = --trace ]; then
   shift
   build="build/$FENWAREL_PRESET-trace"
+  echo "== Building with time stamps inside ($build)"
   cmake --preset "$FENWAREL_PRESET" -B "$build" -DFENWAREL_STARTUP_TRACE=ON -DBUILD_TESTING=OFF \
     >/dev/null
   cmake --build "$build" --target Fenwarel Orvisk floor_bench startup_bench -j 2 >/dev/null
@@ -47,6 +48,7 @@ if [ "${1:-}" = --trace ]; then
   exit 0
 fi
 
+echo "== Building $FENWAREL_BUILD_KIND (preset $FENWAREL_PRESET)"
 cmake --preset "$FENWAREL_PRESET" >/dev/null
 cmake --build --preset "$FENWAREL_PRESET" >/dev/null
 for wine in $prefixes; do
@@ -57,7 +59,7 @@ done
 fenwarel_prepare_prefix "$FENWAREL_WINE"
 echo "== tree_bench ($FENWAREL_WINE prefix)"
 "$WINELOADER" "build/$FENWAREL_PRESET/bin/tree_bench.exe"
-echo "== tree_calls (native build, in-memory registry)"
+echo "== tree_calls (native build, in-memory registry): building"
 cmake --preset native >/dev/null
 cmake --build --preset native --target tree_calls >/dev/null
 build/native/bench/tree_calls

@@ -277,6 +277,7 @@ fenwarel_generate_locales() {
       echo "${name}.UTF-8 UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
   done
   if [ "$missing" -eq 1 ]; then
+    echo "Generating the system locales of the test languages"
     as_root locale-gen >/dev/null
   fi
 }

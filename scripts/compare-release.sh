@@ -64,6 +64,7 @@ export SOURCE_DATE_EPOCH
 echo "Rebuilding commit $commit (unsigned) from git archive"
 fenwarel_build_release "$source" "$work/build" >"$work/build.log" 2>&1 ||
   { tail -20 "$work/build.log"; fail "the rebuild of $commit failed"; }
+echo "Comparing each package with the rebuild"
 status=0
 fenwarel_python "$FENWAREL_ROOT/scripts/compare_package.py" --build "$work/build" --commit "$commit" "${ca[@]}" \
   "${packages[@]}" || status=$?

@@ -27,6 +27,7 @@ languages=(
 
 fenwarel_install_deps
 fenwarel_pick_build
+echo "== Building $FENWAREL_BUILD_KIND (preset $FENWAREL_PRESET)"
 cmake --preset "$FENWAREL_PRESET" >/dev/null
 cmake --build --preset "$FENWAREL_PRESET" --target Fenwarel languages >/dev/null
 fenwarel_start_display
@@ -55,6 +56,7 @@ shoot() {
 
 sheets=()
 for dpi in 96 144; do
+  echo "== The dialog in each language at $dpi dpi"
   tiles=()
   "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
   "$wine" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \

@@ -100,6 +100,7 @@ export SOURCE_DATE_EPOCH
 build="$(mktemp -d)"
 new=""
 trap 'rm -rf "$build" ${new:+"$new"}' EXIT
+echo "== Building the release of $(git rev-parse --short HEAD)$label in a temporary folder"
 fenwarel_build_release "$FENWAREL_ROOT" "$build" -DFENWAREL_VERSION_LABEL="$label" ||
   fail "the build failed (see above); $dist is as it was"
 

@@ -31,11 +31,13 @@ fenwarel_install_deps
 fenwarel_generate_locales "$language"
 export LANG="${LANG:-en_US.UTF-8}" LC_ALL="$language"
 fenwarel_pick_build
+echo "== Building $FENWAREL_BUILD_KIND (preset $FENWAREL_PRESET)"
 cmake --preset "$FENWAREL_PRESET" >/dev/null
 cmake --build --preset "$FENWAREL_PRESET"
 
 headless=1
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then headless=0; fi
+echo "== Starting Wine and the dialog"
 fenwarel_start_display
 fenwarel_prepare_prefix "$FENWAREL_WINE"
 wine="$WINELOADER"

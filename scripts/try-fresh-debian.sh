@@ -49,6 +49,7 @@ git git
 source "$repo/scripts/common.sh"
 mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_FRESH_COMMANDS" | sort -u)
 if [ ${#need[@]} -gt 0 ]; then
+  echo "== Installing on the host: ${need[*]}"
   fenwarel_apt_update
   fenwarel_apt_install "${need[@]}" || {
     echo "Could not install ${need[*]}: $FENWAREL_APT_REASON" >&2
