@@ -36,9 +36,12 @@ for script in "$root"/scripts/*.sh "$root"/scripts/*.py; do
 done
 
 (
-  cd "$root"
-  bash -c 'for file in usage common release-common; do source "scripts/$file.sh"; done
-    source scripts/wine-env.sh win64 && echo sourced' _ --no-such-option
+  set -- --no-such-option
+  source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/usage.sh"
+  source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+  source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/release-common.sh"
+  source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-env.sh" "win64"
+  echo sourced
 ) >"$work/out" 2>"$work/err" || true
 grep -qx sourced "$work/out" || fail "the shared files, sourced, took the caller's arguments"
 
