@@ -319,6 +319,14 @@ TEST_F(RegistryTest, DefaultNumbersReadBackExactly) {
       {123456.5, "123456.5"},
       {0.0001, "0.0001"},
       {0.00001, "1e-05"},
+      // Odd mantissas: the shorter decimal on the midpoint reads back as the even neighbour.
+      {5.0000000000000004e22, "5.0000000000000004e+22"},
+      {6.9999999999999996e22, "6.9999999999999996e+22"},
+      {18014398509481988.0, "18014398509481988"},
+      // Powers of two: the neighbour below is nearer, so the last digit cannot drop.
+      {0x1p64, "1.8446744073709552e+19"},
+      {0x1p-25, "2.9802322387695312e-08"},
+      {0x1p-1019, "1.7800590868057611e-307"},
   };
   Opened();
   for (const auto& [number, text] : cases) {
