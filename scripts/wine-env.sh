@@ -46,3 +46,9 @@ esac
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer dialogs in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# A display that a tier's CTest fixture started (tests/tier_fixture.sh), for
+# tests that ctest started without one.
+if [ -z "${DISPLAY:-}" ] && [ -s "$WINEPREFIX.display" ]; then
+  DISPLAY="$(cat "$WINEPREFIX.display")"
+  export DISPLAY
+fi
