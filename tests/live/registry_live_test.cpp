@@ -5,7 +5,6 @@
 // and said kTrue only when it kept its promise.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "live/live_registry_control.h"
+#include "live/root_tops.h"
 #include "registry/registry.h"
 #include "tree_invariants.h"
 
@@ -77,39 +77,6 @@ std::vector<Change> Changes() {
   };
 }
 
-// Each root's own values and the names of its keys: what an operation that
-// escaped its names would change first, cheap to read each time (the
-// classes root, a view of two keys below the others, is left to them).
-std::map<std::string, std::vector<std::string>> Tops() {
-  std::map<std::string, std::vector<std::string>> tops;
-  for (const auto& [root, rootName] :
-       std::vector<std::pair<HKEY, std::string>>{{HKEY_CLASSES_ROOT, "HKCR"},
-                                                 {HKEY_CURRENT_USER, "HKCU"},
-                                                 {HKEY_LOCAL_MACHINE, "HKLM"},
-                                                 {HKEY_USERS, "HKU"},
-                                                 {HKEY_CURRENT_CONFIG, "HKCC"}}) {
-    std::vector<std::string>& names = tops[rootName];
-    std::array<wchar_t, 512> name{};
-    for (DWORD index = 0;; ++index) {
-      auto length = static_cast<DWORD>(name.size());
-      if (RegEnumKeyExW(root, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS) {
-        break;
-      }
-      names.push_back(testing_support::Utf8({name.data(), length}));
-    }
-    for (DWORD index = 0;; ++index) {
-      auto length = static_cast<DWORD>(name.size());
-      if (RegEnumValueW(root, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS) {
-        break;
-      }
-      names.push_back("value " + testing_support::Utf8({name.data(), length}));
-    }
-  }
-  return tops;
-}
-
 class LiveRegistry : public testing_support::ScratchTest {
  protected:
   void Build() {
@@ -141,7 +108,7 @@ class LiveRegistry : public testing_support::ScratchTest {
 TEST_F(LiveRegistry, AnotherPartysChangeAtEveryCallOfACopyOrDelete) {
   const std::string source = Place("HKCU", Path("src"));
   const std::string target = Place("HKCU", Path("dst"));
-  const auto tops = Tops();
+  const auto tops = live::Tops();
   for (const Change& change : Changes()) {
     ASSERT_NO_FATAL_FAILURE(Build());
     const Picture still = Whole();
@@ -176,7 +143,7 @@ TEST_F(LiveRegistry, AnotherPartysChangeAtEveryCallOfACopyOrDelete) {
         const Picture& was = live::Changed() ? changed : still;
         live::Disarm();
         const Picture now = Whole();
-        ASSERT_EQ(Tops(), tops) << what << ": a root changed";
+        ASSERT_EQ(live::Tops(), tops) << what << ": a root changed";
         if (!copy) {
           ASSERT_NO_FATAL_FAILURE(testing_support::CheckDelete(was, now, source, result, what));
           continue;
