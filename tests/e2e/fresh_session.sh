@@ -26,7 +26,16 @@ trap end_session EXIT
 if [ ! -f "$WINEPREFIX/.fenwarel-fresh-session-1" ]; then
   echo "Creating the Wine prefix $WINEPREFIX (once)"
   rm -rf "$WINEPREFIX"
-  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  # A copy of the tier's prefix, where there is one, is made in a second;
+  # what other tests left of the program's own keys goes.
+  tier="${WINEPREFIX%-fresh-session}"
+  if [ -f "$tier/.fenwarel-prefix-4" ]; then
+    cp -a "$tier" "$WINEPREFIX"
+    "$wine" reg delete "$marker" /f "${view[@]}" >/dev/null 2>&1 || true
+    "$wine" reg delete "$settings" /f >/dev/null 2>&1 || true
+  else
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  fi
   end_session
   touch "$WINEPREFIX/.fenwarel-fresh-session-1"
 fi
