@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Usage: bash scripts/test.sh
-# Builds every preset and runs every test: natively with sanitizers, the
-# 32-bit program's static checks, then the Windows tests under Wine, one tier
-# per prefix: the 64-bit twin always; where the host runs 32-bit code also
-# the 32-bit program on 32-bit Windows and through WoW64 on 64-bit Windows;
-# every package signed by a throwaway certificate; last, two release builds
-# compared byte for byte.
+# Builds every preset and runs every test: natively with sanitizers, then the
+# Windows tests under Wine, one tier per prefix: the 64-bit twin always; where
+# the host runs 32-bit code also the 32-bit program on 32-bit Windows and
+# through WoW64 on 64-bit Windows; every package signed by a throwaway
+# certificate. Beside the twin's tests, the 32-bit program's static checks
+# and two release builds compared byte for byte.
 # Installs what is missing first. FENWAREL_TWIN_ONLY=1 takes the path of a
 # host without 32-bit execution.
 set -euo pipefail
@@ -49,31 +49,65 @@ ctest --preset native
 stage "Lint"
 bash scripts/lint.sh
 
-stage "The 32-bit program: build and static checks"
 # Every package of the tests is signed, by a certificate made for this run.
 fenwarel_throwaway_signing
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-ctest --preset windows-static
+
+stage "The 64-bit test twin: build"
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64
+
+# The 32-bit program's build and static checks and the release tools need no
+# Wine: they run beside the twin's tests, which leave a core mostly idle, at
+# the lowest priority, so that the tests under Wine keep their pace. Their
+# output follows when they end.
+echo "== Started beside the twin's tests: the 32-bit program's build and static checks; the release tools"
+beside_log="$(mktemp)"
+set -m
+(
+  renice -n 19 -p "$BASHPID" >/dev/null
+  beside_start=$SECONDS
+  echo "== The 32-bit program: build and static checks"
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows
+  ctest --preset windows-static
+  echo "   ($((SECONDS - beside_start)) s)"
+  beside_start=$SECONDS
+  echo "== Release tools: their refusals; this commit's release rebuilt and compared, unsigned and signed"
+  bash tests/release/refusals.sh
+  bash scripts/check-reproducible.sh
+  bash tests/release/compare_release_test.sh
+  echo "   ($((SECONDS - beside_start)) s)"
+) >"$beside_log" 2>&1 </dev/null &
+beside=$!
+set +m
+# A failure anywhere ends the work beside too.
+trap 'kill -- -"$beside" 2>/dev/null || true; rm -f "$beside_log"; fenwarel_cleanup' EXIT
+beside_done() {
+  local status=0
+  wait "$beside" || status=$?
+  cat "$beside_log"
+  [ "$status" = 0 ] || { echo "test.sh: the 32-bit program's build and checks or the release tools failed" >&2; exit 1; }
+}
 
 fenwarel_start_display
 passed=()
 for tier in $tiers; do
   preset="$(fenwarel_tier_preset "$tier")"
-  stage "Windows tests under Wine, $(fenwarel_tier_name "$tier"): preset $preset"
-  if [ "$preset" = windows-x64 ]; then
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+  # The 32-bit tiers test what is built beside the twin's tier.
+  if [ "$preset" != windows-x64 ] && [ -n "$beside" ]; then
+    stage "Waiting for the work beside"
+    beside_done
+    beside=""
   fi
+  stage "Windows tests under Wine, $(fenwarel_tier_name "$tier"): preset $preset"
   fenwarel_prepare_prefix "$tier"
   ctest --preset "$preset"
   passed+=("$tier ($(fenwarel_tier_name "$tier"))")
 done
-
-stage "Release tools: their refusals; this commit's release rebuilt and compared, unsigned and signed"
-bash tests/release/refusals.sh
-bash scripts/check-reproducible.sh
-bash tests/release/compare_release_test.sh
+if [ -n "$beside" ]; then
+  stage "Waiting for the work beside"
+  beside_done
+fi
 
 echo "== Passed: format, native, lint, the 32-bit program's static checks, the reproducible release,"
 echo "   and the Windows tests of these tiers:"
