@@ -4,7 +4,7 @@
 // server, which is where a tree copy's time goes.
 #include <cstdio>
 
-#include "platform/fake/fake_registry.h"
+#include "substitute/fake_registry.h"
 #include "registry/registry.h"
 #include "tree_shape.h"
 

@@ -2,7 +2,7 @@
 //
 // On Windows this is <windows.h> itself. Elsewhere it declares the same
 // types, constants and ANSI functions, implemented by the in-memory
-// substitutes of platform/fake, so the logic above compiles and runs
+// substitute of tests/substitute, so the logic above compiles and runs
 // unchanged on both.
 #pragma once
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "platform/fake/fake_registry.h"
-#include "platform/fake/fake_windows.h"
+#include "substitute/fake_registry.h"
+#include "substitute/fake_windows.h"
 #include "scratch_key.h"
 
 namespace testing_support {

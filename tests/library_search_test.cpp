@@ -12,7 +12,7 @@
 #include "platform/library_search.h"
 #include "platform/win32_api.h"
 #ifndef _WIN32
-#include "platform/fake/fake_windows.h"
+#include "substitute/fake_windows.h"
 #endif
 
 namespace {

@@ -3,7 +3,7 @@
 // that would run away if the guard failed, which only the substitute risks.
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake_registry.h"
+#include "substitute/fake_registry.h"
 #include "registry/registry.h"
 #include "scratch_key.h"
 

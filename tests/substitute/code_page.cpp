@@ -1,5 +1,5 @@
 // Code page 1252 and its best fit, as Windows (and Wine) convert with it.
-#include "platform/fake/code_page.h"
+#include "substitute/code_page.h"
 
 #include <algorithm>
 #include <array>
@@ -21,7 +21,7 @@ constexpr std::array<wchar_t, 32> kHigh = {
 // Characters the code page lacks and the byte Windows writes for each, in
 // the order of the characters: Latin letters with marks lose them.
 constexpr std::pair<wchar_t, unsigned char> kBestFit[] = {
-#include "platform/fake/best_fit_1252.inc"
+#include "substitute/best_fit_1252.inc"
 };
 
 // The byte of `c` in the code page, exactly or by best fit; 0 when none.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_windows.h"
+#include "substitute/fake_windows.h"
 
 namespace {
 

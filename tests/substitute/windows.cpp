@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/fake/fake_windows.h"
+#include "substitute/fake_windows.h"
 #include "platform/form.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/fake/code_page.h"
-#include "platform/fake/fake_registry.h"
+#include "substitute/code_page.h"
+#include "substitute/fake_registry.h"
 #include "platform/win32_api.h"
 
 namespace {
