@@ -15,6 +15,6 @@ git ls-files -z -- '*.sh' .ci/run | xargs -0 python3 scripts/check_commands.py
 db=build/native/compile_commands.json
 [ -f "$db" ] || cmake --preset native >/dev/null
 echo "clang-tidy over the native build's sources"
-git ls-files -- 'app/*.cpp' 'registry/*.cpp' 'localization/*.cpp' 'platform/*.cpp' |
+git ls-files -- 'app/*.cpp' 'registry/*.cpp' 'localization/*.cpp' 'platform/*.cpp' 'tests/substitute/*.cpp' |
   while read -r file; do grep -q "\"file\": \"$root/$file\"" "$db" && echo "$file"; done |
   xargs -r -P 2 -n 4 clang-tidy -p build/native --quiet --warnings-as-errors='*' 2>/dev/null
