@@ -4,6 +4,7 @@
 # 32-bit product:
 #   dist/Fenwarel-<version>.msi   the package, its program and language files
 #   dist/SHA256SUMS               the checksum of the package
+# and prints the checksum, the product code and the upgrade code.
 # Signed with Authenticode (SHA-256) when FENWAREL_SIGN_PKCS12 is set:
 #   FENWAREL_SIGN_PKCS12     the company's certificate and key, a PKCS#12 file
 #   FENWAREL_SIGN_PASSWORD   its password
@@ -123,6 +124,12 @@ new=""
 echo
 echo "Release in $dist:"
 (cd "$dist" && ls -l -- *)
+echo "SHA256SUMS:"
+cat "$dist/SHA256SUMS"
+# What a deployment tool's detection rule asks for, read from the package itself.
+for code in ProductCode UpgradeCode; do
+  echo "$code: $(msiinfo export "$dist"/Fenwarel-*.msi Property | awk -v name="$code" '$1 == name { print $2 }')"
+done
 if [ -n "${FENWAREL_SIGN_PKCS12:-}" ]; then
   echo "Signed (SHA-256) with the certificate of $FENWAREL_SIGN_PKCS12:" \
     "the package, Fenwarel.exe and the language files in it."
