@@ -136,6 +136,27 @@ read_table(AppSearch searches)
 lookup("${searches}" MARKERBEFORE 1 value)
 expect("the marker's search" "${value}" "MarkerBefore")
 
+# The package of the same version under another product code (the release,
+# a trial package) is removed too: VERSION up to the next patch, VERSION
+# included (256), not only detected.
+string(REPLACE "." ";" parts "${VERSION}")
+list(GET parts 2 patch)
+math(EXPR patch "${patch} + 1")
+list(GET parts 0 major)
+list(GET parts 1 minor)
+read_table(Upgrade upgrades)
+set(same "(missing)")
+foreach(row IN LISTS upgrades)
+  if(row MATCHES "^([^|]*)\\|([^|]*)\\|([^|]*)\\|([^|]*)\\|([^|]*)\\|([^|]*)\\|SAMEVERSIONFOUND$")
+    set(same "${CMAKE_MATCH_2}|${CMAKE_MATCH_3}|${CMAKE_MATCH_5}")
+  endif()
+endforeach()
+expect("the same version's upgrade" "${same}" "${VERSION}|${major}.${minor}.${patch}|256")
+lookup("${properties}" SecureCustomProperties 1 value)
+if(NOT value MATCHES "(^|,)SAMEVERSIONFOUND(,|$)")
+  string(APPEND failures "\n  SAMEVERSIONFOUND is no secure property: '${value}'")
+endif()
+
 # A downgrade is refused with a message that says why.
 read_table(LaunchCondition conditions)
 lookup("${conditions}" "NOT WIX_DOWNGRADE_DETECTED" 1 value)

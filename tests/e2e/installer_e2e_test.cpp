@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -48,6 +49,10 @@ std::string FailingPackage() {
 }
 std::string NextPackage() {
   return BinDir() + "upgrade\\Fenwarel-" FENWAREL_NEXT_VERSION FENWAREL_PACKAGE_SUFFIX ".msi";
+}
+// A trial package of this version, as release.sh makes of uncommitted changes.
+std::string TrialPackage() {
+  return BinDir() + "trial\\Fenwarel-" FENWAREL_VERSION "-dirty" FENWAREL_PACKAGE_SUFFIX ".msi";
 }
 
 std::string SystemFolder() {
@@ -133,6 +138,26 @@ std::string Text(const std::optional<std::pair<DWORD, std::string>>& value) {
 // What Add/Remove Programs shows of a registered product.
 std::string Arp(const std::string& product, const char* name) {
   return Text(e2e::Read(HKEY_LOCAL_MACHINE, (kUninstallKey + product).c_str(), name));
+}
+
+// The entries of Add/Remove Programs that show this product's name.
+int ArpEntries() {
+  HKEY uninstall = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &uninstall) != ERROR_SUCCESS) {
+    return 0;
+  }
+  int entries = 0;
+  std::string name(256, '\0');
+  for (DWORD index = 0;; ++index) {
+    auto size = static_cast<DWORD>(name.size());
+    if (RegEnumKeyExA(uninstall, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    entries += Arp(name.substr(0, size), "DisplayName") == "ZELMOOR Hotkey" ? 1 : 0;
+  }
+  RegCloseKey(uninstall);
+  return entries;
 }
 
 // The products of this package's family that Windows Installer knows.
@@ -357,6 +382,34 @@ TEST_F(InstallerE2e, UpgradeReplacesTheOlderVersionAndADowngradeIsRefused) {
 
   EXPECT_EQ(Msiexec("/x \"" + NextPackage() + "\" /qn", "uninstall-newer"), 0U);
   EXPECT_TRUE(InstalledProducts().empty());
+}
+
+// A trial package (-dirty) has a product code of its own: the release of its
+// version replaces it, and it the release, whichever comes second. Exactly one
+// entry and one copy of the files remain, and none after the uninstall.
+TEST_F(InstallerE2e, ATrialPackageAndTheReleaseOfItsVersionReplaceEachOther) {
+  for (const auto& [first, second, log] : {std::tuple{TrialPackage(), Package(), "release"},
+                                           std::tuple{Package(), TrialPackage(), "trial"}}) {
+    SCOPED_TRACE(first + ", then " + second);
+    ASSERT_EQ(Msiexec("/i \"" + first + "\" /qn", std::string("before-") + log), 0U);
+    const std::vector<std::string> replaced = InstalledProducts();
+    ASSERT_EQ(replaced.size(), 1U);
+    ASSERT_EQ(Msiexec("/i \"" + second + "\" /qn", std::string("replacing-by-") + log), 0U);
+
+    const std::vector<std::string> installed = InstalledProducts();
+    ASSERT_EQ(installed.size(), 1U);
+    EXPECT_NE(installed, replaced);
+    EXPECT_EQ(ArpEntries(), 1);
+    EXPECT_EQ(Arp(installed.front(), "DisplayVersion"), FENWAREL_VERSION);
+    EXPECT_TRUE(OnlyTheProgramAndItsLanguages(FilesIn(InstallFolder())));
+    EXPECT_EQ(Marker(), "1");
+
+    ASSERT_EQ(Msiexec("/x \"" + second + "\" /qn", std::string("uninstall-") + log), 0U);
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_EQ(ArpEntries(), 0);
+    EXPECT_FALSE(Exists(KnownFolder(CSIDL_PROGRAM_FILES) + "\\Zelmoor"));
+    EXPECT_EQ(Marker(), "");
+  }
 }
 
 bool OnWine() {
