@@ -9,6 +9,44 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   fenwarel_library "$@"
 fi
 
+# What compare-release.sh calls, beyond Debian's essential set, each with
+# the package that brings it: the release's build (the 32-bit cross
+# compiler, CMake, wixl and msitools, Python) and the comparison (git,
+# msitools, gcab, cabextract, osslsigncode, openssl). No Wine: nothing runs.
+FENWAREL_VERIFIER_COMMANDS="
+cmake cmake
+make make
+git git
+i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686-posix
+i686-w64-mingw32-windres binutils-mingw-w64-i686
+wixl wixl
+msiinfo msitools
+msibuild msitools
+msidump msitools
+python3 python3
+osslsigncode osslsigncode
+openssl openssl
+gcab gcab
+cabextract cabextract
+"
+
+# Installs what the verifier lacks of that, and Python's pefile; nothing of
+# the tests (no Wine, no other architecture, no locales, no fonts).
+fenwarel_install_verifier_deps() {
+  local need=()
+  mapfile -t need < <(fenwarel_missing_packages "$FENWAREL_VERIFIER_COMMANDS")
+  fenwarel_python -c 'import pefile' 2>/dev/null || need+=(python3-pefile)
+  [ ${#need[@]} -gt 0 ] || return 0
+  mapfile -t need < <(printf '%s\n' "${need[@]}" | sort -u)
+  echo "Installing: ${need[*]}"
+  fenwarel_apt_update
+  fenwarel_apt_install "${need[@]}" || {
+    echo "Could not install ${need[*]}: $FENWAREL_APT_REASON" >&2
+    return 1
+  }
+}
+
 # Configures SOURCE in BUILD as a release (32-bit, MinSizeRel, no tests)
 # and builds its package; further arguments go to the configuration.
 fenwarel_build_release() {

@@ -103,5 +103,31 @@ run_step gone
 expect "the step fails" [ "$status" -ne 0 ]
 expect "with apt's reason in one line" [ "$(lines 'Could not install .*E: Unable to locate package frobnicate' "$work/out")" -eq 1 ]
 
+# compare-release.sh's own step on a machine that lacks all it calls: only
+# its PATH's stand-ins and the few commands the step itself uses are there.
+# It asks for its tools and nothing of the tests: no Wine, no other
+# architecture, no locales, no fonts.
+mkdir "$work/bare"
+for command in apt-get dpkg; do ln -s "$work/bin/$command" "$work/bare/$command"; done
+for command in bash env dirname mktemp rm sed paste grep sort tee tail; do ln -s "$(command -v "$command")" "$work/bare/$command"; done
+cat >"$work/bare/locale-gen" <<'END'
+#!/bin/sh
+echo "locale-gen $*" >>"$APT_CALLS"
+END
+chmod +x "$work/bare/locale-gen"
+export APT_MODE=verifier APT_CALLS="$work/calls"
+: >"$APT_CALLS"
+status=0
+# shellcheck disable=SC2016  # the script that the bare PATH's bash runs
+PATH="$work/bare" "$BASH" -c 'set -e
+  source "$1/scripts/common.sh"
+  source "$1/scripts/release-common.sh"
+  as_root() { "$@"; }
+  fenwarel_python() { return 1; }
+  fenwarel_install_verifier_deps' bash "$root" >"$work/out" 2>&1 || status=$?
+expect "the step succeeds" [ "$status" -eq 0 ]
+expect "its tools in one install" grep -q 'install .*g++-mingw-w64-i686-posix.* msitools .*python3-pefile.* wixl' "$work/calls"
+expect "nothing of the tests" [ "$(grep -cE 'wine|i386|locale|fonts|imagemagick|googletest|xvfb' "$work/calls")" -eq 0 ]
+
 [ "$failures" -eq 0 ] && echo "install step: every case as expected"
 exit "$failures"
