@@ -16,7 +16,9 @@
 #   FENWAREL_DIST            another folder for the release
 #   FENWAREL_ALLOW_DIRTY=1   builds a work tree with uncommitted changes; the
 #                            package's name and version text then say
-#                            "-dirty", and its time stamps are the build's.
+#                            "-dirty", and its time stamps are the build's;
+#                            its product code is its own, never the
+#                            release's, so the release installs over it.
 # Before building it refuses, one line each: uncommitted changes, a release
 # folder that holds files no release made, signing inputs that cannot sign.
 # It builds in a temporary folder of its own and replaces the release folder
