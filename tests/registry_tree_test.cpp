@@ -416,6 +416,11 @@ TEST_F(RegistryTree, LinksAndNamesSpeltAlikeKeepCopyAndDeleteInTheirTrees) {
   using testing_support::Place;
   const std::vector<std::pair<HKEY, std::string>> roots = {{HKEY_CURRENT_USER, "HKCU"}};
   for (const testing_support::Shape& shape : testing_support::LinkShapes(Path())) {
+#ifndef _WIN32
+    if (shape.name != "names spelt alike") {
+      continue;  // the substitute keeps no links
+    }
+#endif
     ASSERT_NO_FATAL_FAILURE(testing_support::Build(shape));
     const std::string source = Place("HKCU", shape.source);
     const std::string target = Place("HKCU", shape.target);

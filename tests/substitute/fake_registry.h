@@ -12,25 +12,19 @@
 
 namespace platform::fake {
 
-// The full path of this user's hive, HKEY_CURRENT_USER, as a link names it
-// in its SymbolicLinkValue.
-inline constexpr const wchar_t* kCurrentUserKeyPath = L"\\Registry\\User\\S-1-5-21-0-0-0-1000";
-
-// Empties every root and forgets refusals and open handles.
+// Empties every root and forgets refusals, open handles and counted calls.
 void ResetRegistry();
 
 enum class RegistryOperation { Open, Create, Delete, SetValue };
 
-// From now on `operation` on the key `path` below `root` fails with
-// ERROR_ACCESS_DENIED, as it does for a user without the right. The path is
-// matched case-insensitively, the key itself only (not its subkeys). With
-// `valueName`, a SetValue refusal is of that value only, as a full store or
-// a value in use refuses one write.
+// From now on `operation` on the key `path` below `root` (any case, the key
+// itself only) fails with ERROR_ACCESS_DENIED, as for a user without the
+// right; with `valueName`, a SetValue refusal is of that value only.
 void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
                     std::optional<std::string_view> valueName = std::nullopt);
 
-// The whole content of every root, to be put back many times over: a test
-// that makes a large tree once. Restoring also forgets open handles.
+// The content of every root, to be put back many times over; restoring
+// also forgets open handles.
 class SavedRegistry;
 std::shared_ptr<const SavedRegistry> SaveRegistry();
 void RestoreRegistry(const SavedRegistry& saved);
@@ -38,11 +32,9 @@ void RestoreRegistry(const SavedRegistry& saved);
 // Handles handed out by open or create and not yet closed.
 std::size_t OpenKeyCount();
 
-// Registry calls made since the last reset: each would be one request to the
-// store on Windows.
+// Registry calls made since the reset, each one request to the store on
+// Windows, and the name of each in order ("RegOpenKeyA").
 std::size_t RegistryCallCount();
-
-// The name of each of those calls, in order ("RegOpenKeyA").
 std::vector<std::string_view> RegistryCallLog();
 
 // The `nth` registry call from now (1 the next) fails with `error` and does

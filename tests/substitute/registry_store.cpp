@@ -1,158 +1,118 @@
-// In-memory registry with the observable behaviour of the Win32 calls:
-// return codes, reported sizes, case-insensitive names, subkeys enumerated
-// in sorted order, handles that outlive the deletion of their key; names in
-// UTF-16 that the ANSI calls spell in code page 1252, best fit and all;
-// symbolic links followed on every path as Windows follows them.
+// In-memory registry with the behaviour of the Win32 calls that the native
+// tests rely on: return codes and sizes, names compared without regard to
+// the case of ASCII and Latin-1 letters, subkeys listed in sorted order,
+// handles that outlive their key. Names and texts are held in UTF-16; the
+// ANSI calls spell a character below 0x100 as its byte, any other as "?".
+// There are no links: REG_OPTION_CREATE_LINK is an invalid parameter.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "substitute/code_page.h"
-#include "substitute/fake_registry.h"
 #include "platform/win32_api.h"
+#include "substitute/fake_registry.h"
 
 namespace {
 
-using platform::fake::ToAnsi;
-using platform::fake::ToWide;
-using platform::fake::Upper;
+using platform::fake::RegistryOperation;
+using Bytes = std::vector<BYTE>;
 
-// Names compare as the registry compares them: each character in upper
-// case, beyond ASCII too.
 std::wstring Folded(std::wstring_view text) {
   std::wstring folded(text);
-  std::transform(folded.begin(), folded.end(), folded.begin(), Upper);
+  for (wchar_t& c : folded) {
+    const bool lower = (c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    c = lower ? static_cast<wchar_t>(c - 0x20) : c;
+  }
   return folded;
 }
-
-// Compared letter by letter, without a folded copy: a key may have
-// thousands of subkeys, each looked up by name.
-bool SameName(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](wchar_t x, wchar_t y) { return Upper(x) == Upper(y); });
+std::string ToAnsi(std::wstring_view wide, char missing = '?') {
+  std::string ansi;
+  for (wchar_t c : wide) ansi += c > 0xFF ? missing : static_cast<char>(c);
+  return ansi;
 }
-
-bool FoldedLess(std::wstring_view a, std::wstring_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [](wchar_t x, wchar_t y) { return Upper(x) < Upper(y); });
+std::wstring ToWide(std::string_view ansi) {
+  std::wstring wide;
+  for (char c : ansi) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return wide;
 }
-
-constexpr std::wstring_view kLinkValue = L"SymbolicLinkValue";
+std::wstring Wide(LPCSTR text) { return text == nullptr ? L"" : ToWide(text); }
+std::wstring Wide(LPCWSTR text) { return text == nullptr ? L"" : text; }
+std::uintptr_t Id(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 struct Value {
   std::wstring name;
   DWORD type = REG_NONE;
-  std::vector<BYTE> data;
+  Bytes data{};  // a text's in UTF-16, low byte first
 };
 
+// A name, and a value's data, as the ANSI calls (char) and the wide ones see them.
+std::string Spelt(const std::wstring& name, char /*ansi*/) { return ToAnsi(name); }
+std::wstring Spelt(const std::wstring& name, wchar_t /*wide*/) { return name; }
+Bytes DataOf(const Value& value, wchar_t /*wide*/) { return value.data; }
+Bytes DataOf(const Value& value, char /*ansi*/) {
+  if (!IsText(value.type)) return value.data;
+  Bytes ansi;
+  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    ansi.push_back(value.data[i + 1] != 0 ? '?' : value.data[i]);
+  }
+  return ansi;
+}
+
+// Keys are numbered, never twice: a handle names its key by number, and
+// finds it gone once it was deleted. The roots' numbers are their handles'.
 struct Key {
   std::wstring name;
-  std::uintptr_t root = 0;
-  Key* parent = nullptr;
-  std::vector<std::shared_ptr<Key>> children;  // sorted by folded name
-  std::vector<Value> values;                   // in order of creation
-  bool deleted = false;
-  bool isVolatile = false;  // gone at the next start; holds volatile subkeys only
-  bool isLink = false;      // its SymbolicLinkValue names the key it stands for
+  std::uintptr_t parent = 0;  // none for a root
+  bool isVolatile = false;    // gone at the next start; holds volatile subkeys only
+  std::map<std::wstring, std::uintptr_t> children{};  // by folded name, listed so
+  std::vector<Value> values{};                        // in order of creation
 
-  // Children stay sorted by folded name: a key may have thousands.
-  [[nodiscard]] auto Place(std::wstring_view childName) const {
-    return std::lower_bound(
-        children.begin(), children.end(), childName,
-        [](const auto& child, std::wstring_view name) { return FoldedLess(child->name, name); });
-  }
-  std::shared_ptr<Key> Child(std::wstring_view childName) const {
-    auto it = Place(childName);
-    return it == children.end() || !SameName((*it)->name, childName) ? nullptr : *it;
-  }
-  Value* FindValue(std::wstring_view valueName) {
+  Value* Find(std::wstring_view valueName) {
     auto it = std::find_if(values.begin(), values.end(),
-                           [&](const Value& v) { return SameName(v.name, valueName); });
+                           [&](const Value& v) { return Folded(v.name) == Folded(valueName); });
     return it == values.end() ? nullptr : &*it;
   }
-  // Root and path, folded, as refusals name them.
-  std::wstring Path() const {
-    std::vector<const Key*> chain;
-    for (const Key* k = this; k->parent != nullptr; k = k->parent) {
-      chain.push_back(k);
-    }
-    std::wstring path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      path += path.empty() ? L"" : L"\\";
-      path += Folded((*it)->name);
-    }
-    return path;
-  }
 };
+using Keys = std::map<std::uintptr_t, Key>;
 
-struct Refusal {
-  platform::fake::RegistryOperation operation;
-  std::uintptr_t root;
-  std::wstring path;
-  std::optional<std::wstring> valueName;  // of a SetValue refusal: this value only
-};
+// An operation on a key, by its root's number and its folded path, as refusals are kept.
+std::wstring Place(RegistryOperation operation, std::uintptr_t root, const std::wstring& path) {
+  return std::to_wstring(static_cast<int>(operation)) + L":" + std::to_wstring(root) + path;
+}
 
 struct Store {
-  std::map<std::uintptr_t, std::shared_ptr<Key>> roots;
-  std::map<std::uintptr_t, std::shared_ptr<Key>> handles;
-  std::vector<Refusal> refusals;
-  std::uintptr_t nextHandle = 0x1000;
-  std::size_t calls = 0;
-  std::vector<const char*> log;  // the name of each call counted
-  std::size_t failAt = 0;        // the call, counted from the arming, that is to fail
+  Keys keys;
+  std::map<std::uintptr_t, std::uintptr_t> handles;  // to the numbers of their keys
+  std::set<std::wstring> refusals;  // places, a SetValue refusal's with "|" and the value's name
+  static inline std::uintptr_t lastKey = 0;  // numbers are never reused, not even after a reset,
+  static inline std::uintptr_t lastHandle = 0x1000;  // so a stale handle names no new key
+  std::vector<const char*> log;                      // the name of each call counted
+  std::size_t failAt = 0;  // the call, counted from the arming, that is to fail
   LSTATUS failure = ERROR_SUCCESS;
   int depth = 0;  // calls in progress: one call may make others
 
-  Store() { Reset(); }
-
-  void Reset() {
-    roots.clear();
-    handles.clear();
-    refusals.clear();
-    calls = 0;
-    log.clear();
-    failAt = 0;
-    for (std::uintptr_t id :
-         {0x80000000U, 0x80000001U, 0x80000002U, 0x80000003U, 0x80000005U, 0x80000006U}) {
-      auto root = std::make_shared<Key>();
-      root->root = id;
-      roots[id] = root;
+  Store() {
+    for (std::uintptr_t root = 0x80000000U; root <= 0x80000006U; ++root) {
+      if (root != 0x80000004U) keys[root] = Key{};  // no performance data
     }
   }
-
-  static std::uintptr_t Id(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
-
-  std::shared_ptr<Key> Resolve(HKEY key) const {
-    auto root = roots.find(Id(key));
-    if (root != roots.end()) {
-      return root->second;
+  [[nodiscard]] bool Refused(RegistryOperation operation, std::uintptr_t key,
+                             std::wstring_view value = {}) const {
+    if (refusals.empty()) return false;
+    std::wstring path;
+    for (; keys.at(key).parent != 0; key = keys.at(key).parent) {
+      path.insert(0, L"\\" + Folded(keys.at(key).name));
     }
-    auto handle = handles.find(Id(key));
-    return handle == handles.end() ? nullptr : handle->second;
-  }
-
-  std::shared_ptr<Key> Root(HKEY key) const { return roots.at(Id(key)); }
-
-  HKEY NewHandle(std::shared_ptr<Key> key) {
-    std::uintptr_t id = nextHandle;
-    nextHandle += 4;
-    handles[id] = std::move(key);
-    return reinterpret_cast<HKEY>(id);  // NOLINT(performance-no-int-to-ptr)
-  }
-
-  bool Refused(platform::fake::RegistryOperation operation, const Key& key,
-               std::wstring_view valueName = {}) const {
-    return std::any_of(refusals.begin(), refusals.end(), [&](const Refusal& r) {
-      return r.operation == operation && r.root == key.root && r.path == key.Path() &&
-             (!r.valueName || SameName(*r.valueName, valueName));
-    });
+    const std::wstring place = Place(operation, key, path);
+    return refusals.contains(place) || refusals.contains(place + L"|" + Folded(value));
   }
 };
 
@@ -161,821 +121,393 @@ Store& TheStore() {
   return store;
 }
 
+// `work` on the number and the key behind a handle, or the error a call on it gets.
+template <class Work>
+LSTATUS WithKey(HKEY handle, Work work) {
+  Store& store = TheStore();
+  auto opened = store.handles.find(Id(handle));
+  const std::uintptr_t id = opened != store.handles.end() ? opened->second : Id(handle);
+  auto key = store.keys.find(id);
+  if (key != store.keys.end() && (opened != store.handles.end() || key->second.parent == 0)) {
+    return work(id, key->second);
+  }
+  return opened != store.handles.end() ? ERROR_KEY_DELETED : ERROR_INVALID_HANDLE;
+}
+
 // Every call of the registry's interface counts once, however it ends; the
-// calls it makes of the others to do its work do not count. The call armed
-// to fail does nothing but return its error.
-class Call {
- public:
-  explicit Call(const char* name) {
+// calls it makes of the others to do its work do not. The call armed to
+// fail does nothing but return its error.
+template <class Work>
+LSTATUS Counted(const char* name, Work work) {
+  Store& store = TheStore();
+  if (store.depth == 0) {
+    store.log.push_back(name);
+    if (store.failAt != 0 && --store.failAt == 0) return store.failure;
+  }
+  ++store.depth;
+  const struct Leave {
+    ~Leave() { --TheStore().depth; }
+  } leave;
+  return work();
+}
+template <class Work>
+LSTATUS Call(const char* name, HKEY handle, Work work) {
+  return Counted(name, [&] { return WithKey(handle, work); });
+}
+
+// Opens, or with `create` makes, `path` below the key of `parent`, handing
+// out a new handle. Backslashes in a row are one, a trailing one names no
+// further key, a leading one is refused.
+LSTATUS Open(HKEY parent, std::wstring_view path, PHKEY result, bool create, DWORD options = 0,
+             bool* made = nullptr) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (path.starts_with(L'\\')) return ERROR_BAD_PATHNAME;
+  return WithKey(parent, [&](std::uintptr_t id, const Key& /*parent*/) {
     Store& store = TheStore();
-    if (store.depth++ == 0) {
-      ++store.calls;
-      store.log.push_back(name);
-      if (store.failAt != 0 && --store.failAt == 0) {
-        injected_ = store.failure;
+    const bool isVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    while (!path.empty()) {
+      const std::wstring name(path.substr(0, path.find(L'\\')));
+      path.remove_prefix(std::min(path.size(), name.size() + 1));
+      Key& key = store.keys.at(id);
+      auto it = key.children.find(Folded(name));
+      if (name.empty() || it != key.children.end()) {
+        id = name.empty() ? id : it->second;
+        continue;
       }
-    }
-  }
-  Call(const Call&) = delete;
-  Call& operator=(const Call&) = delete;
-  ~Call() { --TheStore().depth; }
-  [[nodiscard]] LSTATUS Injected() const { return injected_; }
-
- private:
-  LSTATUS injected_ = ERROR_SUCCESS;
-};
-
-// Splits a path into key names: backslashes in a row count as one, and a
-// trailing one is tolerated.
-std::vector<std::wstring> Names(std::wstring_view path) {
-  std::vector<std::wstring> names;
-  while (!path.empty()) {
-    const std::size_t cut = path.find(L'\\');
-    if (cut != 0) {
-      names.emplace_back(path.substr(0, cut));
-    }
-    path = cut == std::wstring_view::npos ? std::wstring_view{} : path.substr(cut + 1);
-  }
-  return names;
-}
-
-using platform::fake::RegistryOperation;
-
-// Where a link points: the root and the names below it of its
-// SymbolicLinkValue, a full path of the form \Registry\Machine\... or
-// \Registry\User\<the user's SID>\... (this user's hive is HKCU). False
-// when the value is missing or names no key of ours.
-bool LinkTarget(Key& link, std::shared_ptr<Key>& root, std::vector<std::wstring>& names) {
-  const Value* value = link.FindValue(kLinkValue);
-  if (value == nullptr || value->type != REG_LINK) {
-    return false;
-  }
-  std::wstring path;  // an odd last byte is no character
-  for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-    path += static_cast<wchar_t>(value->data[i] | (value->data[i + 1] << 8));
-  }
-  if (path.empty() || path.front() != L'\\') {
-    return false;
-  }
-  names = Names(path);
-  Store& store = TheStore();
-  const std::vector<std::wstring> user = Names(platform::fake::kCurrentUserKeyPath);
-  if (names.size() >= 2 && SameName(names[0], L"Registry") && SameName(names[1], L"Machine")) {
-    root = store.Root(HKEY_LOCAL_MACHINE);
-    names.erase(names.begin(), names.begin() + 2);
-  } else if (names.size() >= 3 && SameName(names[0], user[0]) && SameName(names[1], user[1]) &&
-             SameName(names[2], user[2])) {
-    root = store.Root(HKEY_CURRENT_USER);
-    names.erase(names.begin(), names.begin() + 3);
-  } else if (names.size() >= 2 && SameName(names[0], L"Registry") && SameName(names[1], L"User")) {
-    root = store.Root(HKEY_USERS);
-    names.erase(names.begin(), names.begin() + 2);
-  } else {
-    return false;
-  }
-  // A terminator stored with the path is part of its last name.
-  return std::none_of(names.begin(), names.end(),
-                      [](const std::wstring& name) { return name.find(L'\0') != name.npos; });
-}
-
-// How a path is walked: what is made when missing, and whether a link as
-// its last name is the key itself rather than the key it points to.
-struct Walk {
-  bool create = false;
-  bool openLink = false;    // REG_OPTION_OPEN_LINK
-  bool createLink = false;  // REG_OPTION_CREATE_LINK
-  bool isVolatile = false;  // REG_OPTION_VOLATILE: a volatile key refuses a child that is not
-};
-
-// Windows follows a chain of at most 32 links; a longer one, or a loop,
-// gives ERROR_INVALID_PARAMETER.
-constexpr int kMostLinks = 32;
-
-// Finds (or makes) `names` below `key`, following every link on the way as
-// Windows does: a link starts the walk anew from the key it points to,
-// followed by the names after it. A link is itself only as the last name
-// and with `openLink`, or when no name is left (a handle opened as a link).
-LSTATUS Find(std::shared_ptr<Key> key, std::vector<std::wstring> names, const Walk& walk,
-             std::shared_ptr<Key>& found, bool& created) {
-  Store& store = TheStore();
-  created = false;
-  int links = 0;
-  // A link's own path is not made: names before this index must be there.
-  std::size_t mustExist = 0;
-  if (key->isLink && !names.empty()) {
-    std::vector<std::wstring> target;
-    if (!LinkTarget(*key, key, target)) {
-      return ERROR_FILE_NOT_FOUND;
-    }
-    mustExist = target.empty() ? 0 : target.size() - 1;
-    names.insert(names.begin(), target.begin(), target.end());
-  }
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const bool last = i + 1 == names.size();
-    std::shared_ptr<Key> child = key->Child(names[i]);
-    if (!child) {
-      if (!walk.create || i < mustExist) {
-        return ERROR_FILE_NOT_FOUND;
-      }
-      if (key->isVolatile && !walk.isVolatile) {
-        return ERROR_CHILD_MUST_BE_VOLATILE;
-      }
-      child = std::make_shared<Key>();
-      child->isVolatile = walk.isVolatile;
-      child->isLink = walk.createLink && last;
-      child->name = names[i];
-      child->root = key->root;
-      child->parent = key.get();
-      if (store.Refused(RegistryOperation::Create, *child)) {
+      if (!create) return ERROR_FILE_NOT_FOUND;
+      if (key.isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+      store.keys[++store.lastKey] = Key{name, id, isVolatile};
+      if (store.Refused(RegistryOperation::Create, store.lastKey)) {
+        store.keys.erase(store.lastKey);
         return ERROR_ACCESS_DENIED;
       }
-      key->children.insert(key->Place(names[i]), child);
-      created = created || last;
-    } else if (last && walk.createLink) {
-      return ERROR_ALREADY_EXISTS;  // and no handle
-    } else if (child->isLink && !(last && walk.openLink)) {
-      std::vector<std::wstring> target;
-      if (++links > kMostLinks) {
-        return ERROR_INVALID_PARAMETER;
-      }
-      if (!LinkTarget(*child, key, target)) {
-        return ERROR_FILE_NOT_FOUND;
-      }
-      mustExist = target.empty() ? 0 : target.size() - 1;
-      target.insert(target.end(), names.begin() + static_cast<std::ptrdiff_t>(i) + 1, names.end());
-      names = std::move(target);
-      i = static_cast<std::size_t>(-1);  // from the first name of the new path
-      if (names.empty()) {
-        found = key;
-        return ERROR_SUCCESS;
-      }
-      continue;
+      id = key.children[Folded(name)] = store.lastKey;
+      if (made != nullptr) *made = true;
     }
-    key = child;
-  }
-  found = key;
+    if (store.Refused(create ? RegistryOperation::Create : RegistryOperation::Open, id)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    store.handles[store.lastHandle += 4] = id;
+    *result = reinterpret_cast<HKEY>(store.lastHandle);  // NOLINT(performance-no-int-to-ptr)
+    return ERROR_SUCCESS;
+  });
+}
+
+// The open and create calls: `same` when an empty path hands back the key
+// itself, rather than a new handle. No links exist here:
+// REG_OPTION_OPEN_LINK opens the key itself.
+template <class Char>
+LSTATUS OpenKey(const char* call, HKEY key, const Char* subKey, PHKEY result, bool create,
+                bool same, DWORD options = 0, LPDWORD disposition = nullptr) {
+  return Counted(call, [&] {
+    bool made = false;
+    const DWORD known = REG_OPTION_OPEN_LINK | (create ? REG_OPTION_VOLATILE : 0);
+    if ((options & ~known) != 0) return ERROR_INVALID_PARAMETER;
+    if (same && Wide(subKey).empty() && result != nullptr) {
+      *result = key;
+      return ERROR_SUCCESS;
+    }
+    const LSTATUS status = Open(key, Wide(subKey), result, create, options, &made);
+    if (status == ERROR_SUCCESS && disposition != nullptr) {
+      *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    return status;
+  });
+}
+
+// The size alone without a buffer; ERROR_MORE_DATA and the size needed when it is short.
+LSTATUS CopyOut(const Bytes& data, LPBYTE buffer, LPDWORD size) {
+  if (size == nullptr) return buffer == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+  const bool fits = buffer == nullptr || *size >= data.size();
+  if (buffer != nullptr && fits) std::copy(data.begin(), data.end(), buffer);
+  *size = static_cast<DWORD>(data.size());
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// A name and its terminator, or ERROR_MORE_DATA when they do not fit.
+template <class Char>
+LSTATUS CopyName(const std::basic_string<Char>& spelt, Char* name, DWORD& size) {
+  if (name == nullptr || spelt.size() + 1 > size) return ERROR_MORE_DATA;
+  std::copy(spelt.c_str(), spelt.c_str() + spelt.size() + 1, name);
+  size = static_cast<DWORD>(spelt.size());
   return ERROR_SUCCESS;
 }
 
-// Opens or creates `subKey` below the key of `parentHandle` and hands out a
-// new handle to it.
-LSTATUS OpenOrCreate(HKEY parentHandle, const std::wstring& subKey, PHKEY result, const Walk& walk,
-                     bool* created = nullptr) {
-  if (result == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  if (created != nullptr) {
-    *created = false;
-  }
-  Store& store = TheStore();
-  std::shared_ptr<Key> key = store.Resolve(parentHandle);
-  if (!key) {
-    return ERROR_INVALID_HANDLE;
-  }
-  // Wine's ANSI calls widen a path into a buffer of 261 characters: a
-  // longer one is refused, though each name may have 255.
-  if (subKey.size() > 260) {
-    return ERROR_MORE_DATA;
-  }
-  // A leading backslash is refused, as Windows does.
-  if (!subKey.empty() && subKey.front() == L'\\') {
-    return ERROR_BAD_PATHNAME;
-  }
-  if (key->deleted) {
-    return ERROR_KEY_DELETED;
-  }
-  std::shared_ptr<Key> found;
-  bool made = false;
-  if (LSTATUS status = Find(key, Names(subKey), walk, found, made); status != ERROR_SUCCESS) {
-    if (status == ERROR_ALREADY_EXISTS) {
-      *result = nullptr;
+template <class Char>
+LSTATUS SetValue(const char* call, HKEY key, const Char* valueName, DWORD reserved, DWORD type,
+                 const BYTE* data, DWORD size) {
+  return Call(call, key, [&](std::uintptr_t id, Key& open) {
+    const std::wstring name = Wide(valueName);
+    const DWORD unit = sizeof(Char) == 1 ? 1 : 2;
+    if (reserved != 0 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
+    if (TheStore().Refused(RegistryOperation::SetValue, id, name)) return ERROR_ACCESS_DENIED;
+    // As Windows does: a text whose terminator was left out of the size gets
+    // it back when the character after the data is zero.
+    if (IsText(type) && size >= unit && size % unit == 0 &&
+        (data[size - 1] | data[size - unit]) != 0 && (data[size] | data[size + unit - 1]) == 0) {
+      size += unit;
     }
-    return status;
-  }
-  if (store.Refused(walk.create ? RegistryOperation::Create : RegistryOperation::Open, *found)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  if (created != nullptr) {
-    *created = made;
-  }
-  *result = store.NewHandle(found);
-  return ERROR_SUCCESS;
-}
-
-std::wstring Widened(LPCSTR text) { return text == nullptr ? std::wstring() : ToWide(text); }
-std::wstring Taken(LPCWSTR text) { return text == nullptr ? std::wstring() : std::wstring(text); }
-
-// The open key behind a handle, or the error a call on it gets.
-LSTATUS Live(HKEY handle, std::shared_ptr<Key>& key) {
-  key = TheStore().Resolve(handle);
-  if (!key) {
-    return ERROR_INVALID_HANDLE;
-  }
-  return key->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
-}
-
-std::shared_ptr<Key> Clone(const Key& key, Key* parent) {
-  auto copy = std::make_shared<Key>();
-  copy->name = key.name;
-  copy->root = key.root;
-  copy->parent = parent;
-  copy->values = key.values;
-  copy->isVolatile = key.isVolatile;
-  copy->isLink = key.isLink;
-  copy->children.reserve(key.children.size());
-  for (const auto& child : key.children) {
-    copy->children.push_back(Clone(*child, copy.get()));
-  }
-  return copy;
-}
-
-void Erase(Key& key) {
-  key.deleted = true;
-  key.parent = nullptr;
-  for (auto& child : key.children) {
-    Erase(*child);
-  }
-  key.children.clear();
-}
-
-// Hands stored data out the way the ANSI calls do: the size alone without a
-// buffer, ERROR_MORE_DATA with the needed size when the buffer is short.
-LSTATUS CopyOut(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
-  if (size == nullptr) {
-    return buffer == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-  }
-  auto needed = static_cast<DWORD>(data.size());
-  if (buffer != nullptr) {
-    if (*size < needed) {
-      *size = needed;
-      return ERROR_MORE_DATA;
+    Bytes bytes;
+    for (DWORD i = 0; i < size; ++i) {
+      bytes.push_back(data[i]);
+      if (unit == 1 && IsText(type)) bytes.push_back(0);  // an ANSI text widened
     }
-    std::copy(data.begin(), data.end(), buffer);
-  }
-  *size = needed;
-  return ERROR_SUCCESS;
+    Value* value = open.Find(name);  // keeps the name it was first given
+    if (value == nullptr) value = &open.values.emplace_back(Value{name});
+    value->type = type;
+    value->data = std::move(bytes);
+    return ERROR_SUCCESS;
+  });
 }
 
-void Assign(Key& key, std::wstring_view name, DWORD type, std::vector<BYTE> data) {
-  if (Value* existing = key.FindValue(name)) {
-    existing->type = type;
-    existing->data = std::move(data);
-    return;
-  }
-  key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+template <class Char>
+LSTATUS QueryValue(const char* call, HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
+                   LPBYTE data, LPDWORD size) {
+  return Call(call, key, [&](std::uintptr_t /*id*/, Key& open) {
+    if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+    const Value* value = open.Find(Wide(name));
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (type != nullptr) *type = value->type;
+    return CopyOut(DataOf(*value, Char{}), data, size);
+  });
 }
 
-bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
-// Texts' data is held in UTF-16, two bytes a character, low byte first,
-// as the registry holds it: the wide calls see it so, the ANSI calls spell
-// it in the code page.
-std::vector<BYTE> Utf16(std::wstring_view text) {
-  std::vector<BYTE> bytes;
-  for (wchar_t c : text) {
-    bytes.push_back(static_cast<BYTE>(c & 0xFF));
-    bytes.push_back(static_cast<BYTE>((c >> 8) & 0xFF));
-  }
-  return bytes;
-}
-
-std::vector<BYTE> AnsiData(const Value& value) {
-  if (!IsText(value.type)) {
-    return value.data;
-  }
-  std::wstring text;
-  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
-    text += static_cast<wchar_t>(value.data[i] | (value.data[i + 1] << 8));
-  }
-  const std::string ansi = ToAnsi(text);
-  return {ansi.begin(), ansi.end()};
-}
-
-// What a value's name and data may be on the key: a link holds its
-// SymbolicLinkValue alone, of type REG_LINK.
-LSTATUS MayHold(const Key& key, std::wstring_view name, DWORD type) {
-  if (key.isLink && !(SameName(name, kLinkValue) && type == REG_LINK)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  return TheStore().Refused(RegistryOperation::SetValue, key, name) ? ERROR_ACCESS_DENIED
-                                                                    : ERROR_SUCCESS;
-}
-
-LSTATUS SetValue(HKEY key, std::wstring_view name, DWORD reserved, DWORD type, const BYTE* data,
-                 DWORD dataSize, bool wide) {
-  if (reserved != 0 || (data == nullptr && dataSize != 0)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (LSTATUS status = MayHold(*open, name, type); status != ERROR_SUCCESS) {
-    return status;
-  }
-  std::vector<BYTE> bytes;
-  // As Windows does: a text whose terminator was left out of the size gets
-  // it back when the character after the data is zero.
-  if (!wide && IsText(type)) {
-    if (dataSize > 0 && data[dataSize - 1] != 0 && data[dataSize] == 0) {
-      ++dataSize;
+template <class Char>
+LSTATUS EnumValue(const char* call, HKEY key, DWORD index, Char* name, LPDWORD nameSize,
+                  LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  return Call(call, key, [&](std::uintptr_t /*id*/, const Key& open) {
+    if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
+        (data != nullptr && dataSize == nullptr)) {
+      return ERROR_INVALID_PARAMETER;
     }
-    bytes = Utf16(ToWide(std::string(data, data + dataSize)));
-  } else {
-    if (IsText(type) && dataSize >= 2 && dataSize % 2 == 0 &&
-        (data[dataSize - 2] != 0 || data[dataSize - 1] != 0) && data[dataSize] == 0 &&
-        data[dataSize + 1] == 0) {
-      dataSize += 2;
-    }
-    bytes.assign(data, data + dataSize);
-  }
-  Assign(*open, name, type, std::move(bytes));
-  return ERROR_SUCCESS;
+    if (index >= open.values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = open.values[index];
+    const LSTATUS status = CopyName(Spelt(value.name, Char{}), name, *nameSize);
+    if (status != ERROR_SUCCESS) return status;
+    if (type != nullptr) *type = value.type;
+    return CopyOut(DataOf(value, Char{}), data, dataSize);
+  });
 }
 
-// RegQueryValueExA and RegQueryValueExW: the data as the ANSI or the wide
-// calls see it.
-LSTATUS QueryValue(HKEY key, std::wstring_view name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                   LPDWORD dataSize, bool wide) {
-  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  const Value* value = open->FindValue(name);
-  if (value == nullptr) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  if (type != nullptr) {
-    *type = value->type;
-  }
-  return CopyOut(wide ? value->data : AnsiData(*value), data, dataSize);
+template <class Char>
+LSTATUS EnumKey(const char* call, HKEY key, DWORD index, Char* name, LPDWORD nameSize,
+                bool invalid) {
+  return Call(call, key, [&](std::uintptr_t /*id*/, const Key& open) {
+    if (invalid || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+    if (index >= open.children.size()) return ERROR_NO_MORE_ITEMS;
+    const Key& child = TheStore().keys.at(std::next(open.children.begin(), index)->second);
+    return CopyName(Spelt(child.name, Char{}), name, *nameSize);
+  });
 }
 
-// RegEnumValueA and RegEnumValueW: `name` receives the value's name as
-// `spell` gives it, in units of `Unit`.
-template <class Unit, class Spell>
-LSTATUS EnumValue(HKEY key, DWORD index, Unit* name, LPDWORD nameSize, LPDWORD reserved,
-                  LPDWORD type, LPBYTE data, LPDWORD dataSize, Spell spell) {
-  if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
-      (data != nullptr && dataSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (index >= open->values.size()) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  const Value& value = open->values[index];
-  const auto spelled = spell(value);
-  if (spelled.first.size() + 1 > *nameSize) {
-    return ERROR_MORE_DATA;
-  }
-  std::copy(spelled.first.begin(), spelled.first.end(), name);
-  name[spelled.first.size()] = 0;
-  *nameSize = static_cast<DWORD>(spelled.first.size());
-  if (type != nullptr) {
-    *type = value.type;
-  }
-  return CopyOut(spelled.second, data, dataSize);
+// As both conversion calls hand a text out: its length alone for a
+// capacity of 0, nothing (0) when it does not fit.
+template <class Text, class Unit>
+int Deliver(const Text& converted, Unit* out, int capacity) {
+  if (capacity == 0) return static_cast<int>(converted.size());
+  if (out == nullptr || converted.size() > static_cast<std::size_t>(capacity)) return 0;
+  std::copy(converted.begin(), converted.end(), out);
+  return static_cast<int>(converted.size());
 }
 
 }  // namespace
 
 namespace platform::fake {
 
-void ResetRegistry() { TheStore().Reset(); }
+class SavedRegistry : public Keys {};
 
+void ResetRegistry() { TheStore() = Store(); }
 void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
                     std::optional<std::string_view> valueName) {
-  TheStore().refusals.push_back(
-      Refusal{operation, reinterpret_cast<std::uintptr_t>(root), Folded(ToWide(path)),
-              valueName ? std::optional<std::wstring>(ToWide(*valueName)) : std::nullopt});
+  const std::wstring place = Place(operation, Id(root), L"\\" + Folded(ToWide(path)));
+  TheStore().refusals.insert(valueName ? place + L"|" + Folded(ToWide(*valueName)) : place);
 }
-
-class SavedRegistry {
- public:
-  std::map<std::uintptr_t, std::shared_ptr<Key>> roots;
-};
-
 std::shared_ptr<const SavedRegistry> SaveRegistry() {
-  auto saved = std::make_shared<SavedRegistry>();
-  for (const auto& [id, root] : TheStore().roots) {
-    saved->roots[id] = Clone(*root, nullptr);
-  }
-  return saved;
+  return std::make_shared<const SavedRegistry>(SavedRegistry{TheStore().keys});
 }
-
 void RestoreRegistry(const SavedRegistry& saved) {
-  Store& store = TheStore();
-  store.handles.clear();
-  for (const auto& [id, root] : saved.roots) {
-    store.roots[id] = Clone(*root, nullptr);
-  }
+  TheStore().handles.clear();
+  TheStore().keys = saved;
 }
-
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
-
-std::size_t RegistryCallCount() { return TheStore().calls; }
-
+std::size_t RegistryCallCount() { return TheStore().log.size(); }
 std::vector<std::string_view> RegistryCallLog() {
-  const auto& log = TheStore().log;
-  return {log.begin(), log.end()};
+  return {TheStore().log.begin(), TheStore().log.end()};
 }
-
+bool InsideRegistryCall() { return TheStore().depth > 0; }
 void FailRegistryCall(std::size_t nth, LSTATUS error) {
   TheStore().failAt = nth;
   TheStore().failure = error;
 }
 
-bool InsideRegistryCall() { return TheStore().depth > 0; }
-
 }  // namespace platform::fake
 
+UINT GetACP() { return 28591; }  // ISO 8859-1: each byte is the character of its value
+
+int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, LPCSTR text, int length, LPWSTR wide,
+                        int wideLength) {
+  if ((codePage != CP_ACP && codePage != GetACP()) || text == nullptr || wideLength < 0) return 0;
+  return Deliver(ToWide({text, length < 0 ? std::strlen(text) + 1 : std::size_t(length)}), wide,
+                 wideLength);
+}
+int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int wideLength, LPSTR text,
+                        int length, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+  if ((codePage != CP_ACP && codePage != GetACP()) || wide == nullptr || length < 0) return 0;
+  const std::wstring_view source(wide,
+                                 wideLength < 0 ? std::wcslen(wide) + 1 : std::size_t(wideLength));
+  if (usedDefaultChar != nullptr) *usedDefaultChar = ToWide(ToAnsi(source)) != source ? 1 : 0;
+  return Deliver(ToAnsi(source, defaultChar == nullptr ? '?' : *defaultChar), text, length);
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  Counted("RegCloseKey", [] { return ERROR_SUCCESS; });  // it never fails: an armed error is spent
+  const bool root = Id(key) >= 0x80000000U && TheStore().keys.contains(Id(key));
+  return root || TheStore().handles.erase(Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  const Call call("RegOpenKeyA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (result == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  // An empty path hands back the parent's own handle, not a new one.
-  if (subKey == nullptr || *subKey == '\0') {
-    *result = key;
-    return ERROR_SUCCESS;
-  }
-  return OpenOrCreate(key, Widened(subKey), result, Walk{});
+  return OpenKey("RegOpenKeyA", key, subKey, result, false, true);
 }
-
-namespace {
-
-LSTATUS OpenEx(HKEY key, const std::wstring& subKey, DWORD options, PHKEY result) {
-  if ((options & ~REG_OPTION_OPEN_LINK) != 0) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  // A predefined key with an empty path is handed back itself; any other
-  // key gets a new handle.
-  if (subKey.empty() && result != nullptr && TheStore().roots.contains(Store::Id(key))) {
-    *result = key;
-    return ERROR_SUCCESS;
-  }
-  Walk walk;
-  walk.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
-  return OpenOrCreate(key, subKey, result, walk);
-}
-
-LSTATUS CreateEx(HKEY key, const std::wstring& subKey, DWORD reserved, DWORD options, PHKEY result,
-                 LPDWORD disposition) {
-  constexpr DWORD kKnown = REG_OPTION_VOLATILE | REG_OPTION_CREATE_LINK | REG_OPTION_OPEN_LINK;
-  if (reserved != 0 || (options & ~kKnown) != 0) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  Walk walk;
-  walk.create = true;
-  walk.isVolatile = (options & REG_OPTION_VOLATILE) != 0;
-  walk.createLink = (options & REG_OPTION_CREATE_LINK) != 0;
-  walk.openLink = (options & REG_OPTION_OPEN_LINK) != 0;
-  bool created = false;
-  const LSTATUS status = OpenOrCreate(key, subKey, result, walk, &created);
-  if (status == ERROR_SUCCESS && disposition != nullptr) {
-    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  }
-  return status;
-}
-
-}  // namespace
-
+// A predefined key with an empty path is handed back itself, any other gets a new handle.
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
-  const Call call("RegOpenKeyExA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return OpenEx(key, Widened(subKey), options, result);
+  return OpenKey("RegOpenKeyExA", key, subKey, result, false, Id(key) >= 0x80000000U, options);
 }
-
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
-  const Call call("RegOpenKeyExW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return OpenEx(key, Taken(subKey), options, result);
+  return OpenKey("RegOpenKeyExW", key, subKey, result, false, Id(key) >= 0x80000000U, options);
 }
-
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  const Call call("RegCreateKeyA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  Walk walk;
-  walk.create = true;
-  return OpenOrCreate(key, Widened(subKey), result, walk);
+  return OpenKey("RegCreateKeyA", key, subKey, result, true, false);
 }
-
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD options,
                         REGSAM /*access*/, void* /*security*/, PHKEY result, LPDWORD disposition) {
-  const Call call("RegCreateKeyExA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (subKey == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  return CreateEx(key, Widened(subKey), reserved, options, result, disposition);
+  if (subKey == nullptr || reserved != 0) options = ~DWORD{0};  // an invalid parameter
+  return OpenKey("RegCreateKeyExA", key, subKey, result, true, false, options, disposition);
 }
-
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/,
                         DWORD options, REGSAM /*access*/, void* /*security*/, PHKEY result,
                         LPDWORD disposition) {
-  const Call call("RegCreateKeyExW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (subKey == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  return CreateEx(key, Taken(subKey), reserved, options, result, disposition);
+  if (subKey == nullptr || reserved != 0) options = ~DWORD{0};  // an invalid parameter
+  return OpenKey("RegCreateKeyExW", key, subKey, result, true, false, options, disposition);
 }
 
+// A key's class and security and the length of its longest subkey name are not kept
+// here: asking for them is refused. Every key was last written at time 0.
 LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
                          LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-  const Call call("RegQueryInfoKeyA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (reserved != nullptr || (keyClass != nullptr && classSize == nullptr)) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  // Keys have no class here; lengths are without the terminator, as Windows gives them.
-  auto longest = [](const auto& items, auto length) {
-    std::size_t most = 0;
-    for (const auto& item : items) {
-      most = std::max(most, length(item));
+  return Call("RegQueryInfoKeyA", key, [&](std::uintptr_t /*id*/, const Key& open) {
+    if (keyClass || classSize || reserved || maxSubKeyLength || maxClassLength ||
+        securityDescriptorSize) {
+      return ERROR_INVALID_PARAMETER;
     }
-    return static_cast<DWORD>(most);
-  };
-  if (keyClass != nullptr && *classSize > 0) {
-    *keyClass = '\0';
-  }
-  for (LPDWORD zero : {classSize, maxClassLength, securityDescriptorSize}) {
-    if (zero != nullptr) {
-      *zero = 0;
+    DWORD answers[4] = {static_cast<DWORD>(open.children.size()),
+                        static_cast<DWORD>(open.values.size())};
+    for (const Value& v : open.values) {  // lengths without a terminator, as Windows gives them
+      answers[2] = std::max(answers[2], static_cast<DWORD>(v.name.size()));
+      answers[3] = std::max(answers[3], static_cast<DWORD>(v.data.size()));
     }
-  }
-  if (subKeys != nullptr) {
-    *subKeys = static_cast<DWORD>(open->children.size());
-  }
-  if (maxSubKeyLength != nullptr) {
-    *maxSubKeyLength = longest(open->children, [](const auto& c) { return c->name.size(); });
-  }
-  if (values != nullptr) {
-    *values = static_cast<DWORD>(open->values.size());
-  }
-  if (maxValueNameLength != nullptr) {
-    *maxValueNameLength = longest(open->values, [](const Value& v) { return v.name.size(); });
-  }
-  if (maxValueLength != nullptr) {
-    *maxValueLength = longest(open->values, [](const Value& v) { return v.data.size(); });
-  }
-  if (lastWriteTime != nullptr) {
-    *lastWriteTime = FILETIME{0, 0};
-  }
-  return ERROR_SUCCESS;
-}
-
-LSTATUS RegCloseKey(HKEY key) {
-  const Call call("RegCloseKey");
-  // Closing a key that is open does not fail: no error is injected here.
-  Store& store = TheStore();
-  if (store.roots.contains(Store::Id(key))) {
+    const LPDWORD fields[] = {subKeys, values, maxValueNameLength, maxValueLength};
+    for (int i = 0; i < 4; ++i) {
+      if (fields[i] != nullptr) *fields[i] = answers[i];
+    }
+    if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
-  }
-  return store.handles.erase(Store::Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  });
 }
 
-// A path is followed through every link, as RegOpenKeyA follows it: a link
-// named last deletes the key it points to, and stays. The empty path deletes
-// the key of the handle itself, a link opened as such too (as Wine does).
+// The empty path deletes the key of the handle itself.
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  const Call call("RegDeleteKeyA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (subKey == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> target;
-  if (LSTATUS status = Live(key, target); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (*subKey != '\0') {
+  return Call("RegDeleteKeyA", key, [&](std::uintptr_t id, const Key& /*open*/) {
+    Store& store = TheStore();
     HKEY child = nullptr;
-    if (LSTATUS status = OpenOrCreate(key, Widened(subKey), &child, Walk{});
+    if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+    if (LSTATUS status = *subKey == '\0' ? ERROR_SUCCESS : Open(key, Wide(subKey), &child, false);
         status != ERROR_SUCCESS) {
       return status;
     }
-    target = TheStore().Resolve(child);
-    TheStore().handles.erase(Store::Id(child));
-  }
-  if (target->parent == nullptr || !target->children.empty() ||
-      TheStore().Refused(RegistryOperation::Delete, *target)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  auto& siblings = target->parent->children;
-  siblings.erase(std::find(siblings.begin(), siblings.end(), target));
-  Erase(*target);
-  return ERROR_SUCCESS;
+    id = child == nullptr ? id : store.handles[Id(child)];
+    store.handles.erase(Id(child));
+    const Key& target = store.keys.at(id);
+    if (target.parent == 0 || !target.children.empty() ||
+        store.Refused(RegistryOperation::Delete, id)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    store.keys.at(target.parent).children.erase(Folded(target.name));
+    store.keys.erase(id);
+    return ERROR_SUCCESS;
+  });
 }
-
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  const Call call("RegDeleteValueA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  const std::wstring name = Widened(valueName);
-  auto it = std::find_if(open->values.begin(), open->values.end(),
-                         [&](const Value& v) { return SameName(v.name, name); });
-  if (it == open->values.end()) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  if (TheStore().Refused(RegistryOperation::SetValue, *open, name)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  open->values.erase(it);
-  return ERROR_SUCCESS;
+  return Call("RegDeleteValueA", key, [&](std::uintptr_t id, Key& open) {
+    const Value* value = open.Find(Wide(valueName));
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (TheStore().Refused(RegistryOperation::SetValue, id, value->name)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    open.values.erase(open.values.begin() + (value - open.values.data()));
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
-  const Call call("RegQueryValueExA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return QueryValue(key, Widened(valueName), reserved, type, data, dataSize, false);
+  return QueryValue("RegQueryValueExA", key, valueName, reserved, type, data, dataSize);
 }
-
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
-  const Call call("RegQueryValueExW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return QueryValue(key, Taken(valueName), reserved, type, data, dataSize, true);
+  return QueryValue("RegQueryValueExW", key, valueName, reserved, type, data, dataSize);
 }
-
+// The default value of `subKey` below `key`: the empty text when it has none.
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
-  const Call call("RegQueryValueA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  HKEY open = key;
-  if (subKey != nullptr && *subKey != '\0') {
-    if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
-      return status;
-    }
-  }
-  LSTATUS status = RegQueryValueExA(open, "", nullptr, nullptr, reinterpret_cast<LPBYTE>(data),
-                                    reinterpret_cast<LPDWORD>(dataSize));
-  // A key without a default value answers with the empty text.
-  if (status == ERROR_FILE_NOT_FOUND) {
-    if (data != nullptr) {
-      *data = '\0';
-    }
-    if (dataSize != nullptr) {
-      *dataSize = 1;
-    }
-    status = ERROR_SUCCESS;
-  }
-  if (open != key) {
-    RegCloseKey(open);
-  }
-  return status;
+  return Counted("RegQueryValueA", [&] {
+    HKEY open = nullptr;
+    if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
+    const LSTATUS status =
+        RegQueryValueExA(open, "", nullptr, nullptr, reinterpret_cast<LPBYTE>(data),
+                         reinterpret_cast<LPDWORD>(dataSize));
+    if (open != key) RegCloseKey(open);
+    if (status != ERROR_FILE_NOT_FOUND) return status;
+    if (data != nullptr) *data = '\0';
+    if (dataSize != nullptr) *dataSize = 1;
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
-  const Call call("RegSetValueExA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return SetValue(key, Widened(valueName), reserved, type, data, dataSize, false);
+  return SetValue("RegSetValueExA", key, valueName, reserved, type, data, dataSize);
 }
-
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
-  const Call call("RegSetValueExW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return SetValue(key, Taken(valueName), reserved, type, data, dataSize, true);
+  return SetValue("RegSetValueExW", key, valueName, reserved, type, data, dataSize);
 }
-
+// The default value of `subKey` below `key`: the text and its terminator, whatever the size given.
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
-  const Call call("RegSetValueA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (type != REG_SZ || data == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  HKEY open = key;
-  if (subKey != nullptr && *subKey != '\0') {
-    if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) {
-      return status;
-    }
-  }
-  // The size given is ignored: the text and its terminator are stored.
-  LSTATUS status = RegSetValueExA(open, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                                  static_cast<DWORD>(std::strlen(data) + 1));
-  if (open != key) {
+  return Counted("RegSetValueA", [&] {
+    HKEY open = nullptr;
+    if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
+    if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
+    const LSTATUS status = RegSetValueExA(open, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                          static_cast<DWORD>(std::strlen(data) + 1));
     RegCloseKey(open);
-  }
-  return status;
+    return status;
+  });
 }
 
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
-  const Call call("RegEnumKeyA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (index >= open->children.size()) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  const std::string childName = ToAnsi(open->children[index]->name);
-  if (name == nullptr || childName.size() + 1 > nameSize) {
-    return ERROR_MORE_DATA;
-  }
-  std::memcpy(name, childName.c_str(), childName.size() + 1);
-  return ERROR_SUCCESS;
+  return EnumKey("RegEnumKeyA", key, index, name, &nameSize, false);
 }
-
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
-                      LPWSTR /*keyClass*/, LPDWORD classSize, PFILETIME lastWriteTime) {
-  const Call call("RegEnumKeyExW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  if (name == nullptr || nameSize == nullptr || reserved != nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::shared_ptr<Key> open;
-  if (LSTATUS status = Live(key, open); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (index >= open->children.size()) {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  const std::wstring& childName = open->children[index]->name;
-  if (childName.size() + 1 > *nameSize) {
-    return ERROR_MORE_DATA;
-  }
-  std::copy(childName.begin(), childName.end(), name);
-  name[childName.size()] = L'\0';
-  *nameSize = static_cast<DWORD>(childName.size());
-  if (classSize != nullptr) {
-    *classSize = 0;
-  }
-  if (lastWriteTime != nullptr) {
-    *lastWriteTime = FILETIME{0, 0};
-  }
-  return ERROR_SUCCESS;
+                      LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
+  // A key's class and time of last writing are not kept here: asking for them is refused.
+  const bool invalid = name == nullptr || reserved || keyClass || classSize || lastWriteTime;
+  return EnumKey("RegEnumKeyExW", key, index, name, nameSize, invalid);
 }
-
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  const Call call("RegEnumValueA");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return EnumValue(
-      key, index, name, nameSize, reserved, type, data, dataSize,
-      [](const Value& value) { return std::pair(ToAnsi(value.name), AnsiData(value)); });
+  return EnumValue("RegEnumValueA", key, index, name, nameSize, reserved, type, data, dataSize);
 }
-
 LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  const Call call("RegEnumValueW");
-  if (LSTATUS injected = call.Injected(); injected != ERROR_SUCCESS) {
-    return injected;
-  }
-  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize,
-                   [](const Value& value) { return std::pair(value.name, value.data); });
+  return EnumValue("RegEnumValueW", key, index, name, nameSize, reserved, type, data, dataSize);
 }
