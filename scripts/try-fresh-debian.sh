@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: bash scripts/try-fresh-debian.sh [bookworm|trixie] [--mid-sync]
+# Usage: bash scripts/try-fresh-debian.sh [bookworm|trixie] [--mid-sync] [--verify=PACKAGE]
 # The newcomer's test: a bare Debian (12 "bookworm" or 13 "trixie", the
 # default) made by debootstrap --variant=minbase, with the apt sources of a
 # real installation (the release, its -updates and -security suites, from
@@ -14,15 +14,22 @@
 #   --mid-sync                   adds a local package source whose index never
 #                                matches its Release file ("Hash Sum
 #                                mismatch"), as a mirror in mid-sync serves
+#   --verify=PACKAGE             runs, instead of the README's commands, the
+#                                verifier of a release, compare-release.sh,
+#                                on PACKAGE (the release of HEAD), and says
+#                                whether it installed Wine, a foreign
+#                                architecture, locales or fonts
 #   FENWAREL_DEBIAN_MIRROR=URL   another Debian mirror for debootstrap and the root
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/usage.sh"
 release=trixie
 mid_sync=0
+verify=""
 for argument in "$@"; do
   case "$argument" in
     bookworm | trixie) release="$argument" ;;
     --mid-sync) mid_sync=1 ;;
+    --verify=?*) verify="$(realpath -- "${argument#--verify=}")" ;;
     -h | --help)
       fenwarel_usage
       exit 0
@@ -30,7 +37,8 @@ for argument in "$@"; do
     *) fenwarel_usage_error "unknown argument: $argument" ;;
   esac
 done
-tag="$release$([ "$mid_sync" = 0 ] || echo -mid-sync)"
+tag="$release$([ "$mid_sync" = 0 ] || echo -mid-sync)$([ -z "$verify" ] || echo -verify)"
+[ -z "$verify" ] || [ -f "$verify" ] || fenwarel_usage_error "no such package: $verify"
 if [ "$(id -u)" -ne 0 ]; then
   echo "$0 needs root: it runs debootstrap, mounts and chroot." >&2
   exit 2
@@ -146,11 +154,16 @@ mapfile -t commands < <(sed -n '/^```sh$/,/^```$/p' "$root/root/fenwarel/README.
   echo "The README lists ${#commands[@]} commands, not two." >&2
   exit 1
 }
+if [ -n "$verify" ]; then
+  cp -- "$verify" "$root/root/"
+  commands=("bash scripts/compare-release.sh $commit /root/$(basename -- "$verify")")
+fi
 
 results=()
 status=0
 for command in "${commands[@]}"; do
-  name="$(basename "${command#bash }" .sh)"
+  script="${command#bash }"
+  name="$(basename "${script%% *}" .sh)"
   log="$out/$tag-$name.log"
   echo "== $command  (log: $log)"
   start=$SECONDS
@@ -170,6 +183,13 @@ echo
 echo "== Debian $release ($(cat "$root/etc/debian_version")), commit ${commit:0:12}$([ "$mid_sync" = 0 ] || echo ", with a source mid-sync")"
 printf '%s\n' "${results[@]}"
 echo "Wine: $(chroot "$root" /usr/bin/env -i /bin/bash -c '/usr/lib/wine/wine64 --version' 2>/dev/null || echo none)"
+if [ -n "$verify" ]; then
+  echo "Verdict: $(grep -h '^== Fenwarel' "$out/$tag-compare-release.log" || echo none)"
+  # shellcheck disable=SC2016  # dpkg-query's own field
+  echo "Installed in the root: $(chroot "$root" dpkg-query -W -f '${Package}\n' 2>/dev/null |
+    grep -E '^(wine|locales|fonts-)' | tr '\n' ' ')(foreign architectures: $(chroot "$root" dpkg --print-foreign-architectures | tr '\n' ' '))"
+  exit "$status"
+fi
 echo "Tests:"
 grep -hE '^== Passed|^   and the Windows|tests passed|^Reproducible|^apt-get|^The 32-bit Wine' \
   "$out/$tag-run.log" "$out/$tag-test.log" | sed 's/^/  /' || true
