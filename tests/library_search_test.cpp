@@ -1,23 +1,43 @@
-// Where the loader takes a library's imports from, for each way of loading
-// it, checked on both backends: natively this holds the substitute to what
-// the real loader does under Wine. The library is the hotkey service's,
-// loaded by its full path from another program's folder; it imports one
-// library of its own, orvdep.dll, copies of which lie in the folders named.
+// Where the real loader takes a library's imports from, for each way of
+// loading it, under Wine. The library is the hotkey service's, loaded by its
+// full path from another program's folder; it imports one library of its
+// own, orvdep.dll, copies of which lie in the folders named. The program's
+// own loading code is built here with loader_layer.h ahead of it.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "platform/library_search.h"
-#include "platform/win32_api.h"
-#ifndef _WIN32
-#include "substitute/fake_windows.h"
-#endif
+#include "platform/service_library.h"
 
 namespace {
 
-#ifdef _WIN32
+// Whether the layer plays a loader without the search flags.
+bool oldLoader = false;
+
+}  // namespace
+
+// Windows 7 before its 2011 loader update: no SetDefaultDllDirectories, and
+// LoadLibraryEx refuses the LOAD_LIBRARY_SEARCH_* flags.
+FARPROC WINAPI LayerGetProcAddress(HMODULE module, LPCSTR name) {
+  return oldLoader && std::string_view(name) == "SetDefaultDllDirectories"
+             ? nullptr
+             : GetProcAddress(module, name);
+}
+
+HMODULE WINAPI LayerLoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) {
+  constexpr DWORD kSearchFlags = 0xFF00;
+  if (oldLoader && (flags & kSearchFlags) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadLibraryExW(fileName, file, flags);
+}
+
+namespace {
 
 enum class Folder { Program, System, Windows, Current, Path, Vendor };
 
@@ -123,31 +143,6 @@ bool OnWine() {
   return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-#else
-
-using platform::fake::Folder;
-using platform::fake::FolderPath;
-
-class Scene {
- public:
-  Scene(Folder library, const std::set<Folder>& imports) : library_(library) {
-    platform::fake::ResetModules();
-    platform::fake::TheServiceLibrary().folder = library;
-    platform::fake::TheServiceLibrary().imports = {{"orvdep.dll", imports}};
-  }
-  [[nodiscard]] std::string Library() const { return FolderPath(library_) + "Orvisk.dll"; }
-  [[nodiscard]] static std::optional<Folder> ImportFolder() {
-    return platform::fake::ImportLoads().back().second;
-  }
-
- private:
-  Folder library_;
-};
-
-bool OnWine() { return false; }
-
-#endif
-
 struct Outcome {
   std::optional<Folder> import;
   DWORD error = 0;
@@ -252,15 +247,17 @@ TEST(LibrarySearchDefault, TheProgramsDefaultHoldsForLoadsWithoutSearchFlags) {
   EXPECT_EQ(LoadWith(scene, LOAD_WITH_ALTERED_SEARCH_PATH), Outcome{Folder::Vendor});
 }
 
-#ifndef _WIN32
-// Windows 7 without its 2011 loader update, or an old Wine.
-TEST(LibrarySearch, WithoutTheLoaderUpdateTheSearchFlagsAreRefused) {
-  const Scene scene(Folder::Vendor, {Folder::Vendor});
-  platform::fake::SetLoaderSearchFlags(false);
-  EXPECT_EQ(LoadWith(scene, platform::kOwnFoldersOnly),
-            (Outcome{std::nullopt, ERROR_INVALID_PARAMETER}));
+// For the rest of the process: it runs alone. The service library lies
+// beside this test, as beside the program; with the search flags it loads.
+TEST(LibrarySearchOldLoader, WithoutTheLoaderUpdateTheServiceLibraryIsNotLoaded) {
+  ASSERT_NE(GetFileAttributesA((BinDir() + "Orvisk.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+  oldLoader = true;
   EXPECT_FALSE(platform::KeepLibrarySearchSafe());
+  EXPECT_THROW(platform::GetVorkelHandle(), platform::ServiceLibraryError);
+  EXPECT_EQ(GetModuleHandleA("Orvisk.dll"), nullptr);
+  oldLoader = false;
+  EXPECT_NO_THROW(platform::GetVorkelHandle());
+  EXPECT_NE(GetModuleHandleA("Orvisk.dll"), nullptr);
 }
-#endif
 
 }  // namespace

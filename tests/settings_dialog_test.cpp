@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app_test_support.h"
+#include "platform/library_search.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ using app::kUserSettings;
 using app::StartMode;
 using app::ZFenwarel;
 using platform::fake::ClickWithMouse;
+using platform::fake::LibraryLoad;
 using platform::fake::PressKey;
 using platform::fake::PressSpace;
 using platform::fake::RefuseRegistry;
@@ -103,9 +105,9 @@ TEST_F(DialogTest, StoredFlagsShowAsTheirBitsAndTextsAreLeftAlone) {
   const std::vector<Case> cases = {
       {REG_DWORD, Dword(0x40), true, false},
       {REG_DWORD, Dword(0x180), false, true},
-      {REG_SZ, BytesOf(std::string("0", 2)), false, false},
-      {REG_SZ, BytesOf(std::string(" 64 ", 5)), true, false},
-      {REG_SZ, BytesOf(std::string("many", 5)), false, false},
+      {REG_SZ, BytesOf(std::string("0\0", 2)), false, false},
+      {REG_SZ, BytesOf(std::string(" 64 \0", 5)), true, false},
+      {REG_SZ, BytesOf(std::string("many\0", 5)), false, false},
   };
   for (const Case& c : cases) {
     RawSet(HKEY_LOCAL_MACHINE, kMachineSettings.key, app::kStickyKey, c.type, c.data);
@@ -165,60 +167,28 @@ TEST_F(DialogTest, WithoutTheServiceLibraryTheDialogStillOpensAndSaves) {
   EXPECT_FALSE(dialog.Window().IsOpen());
 }
 
-TEST_F(DialogTest, TheServiceLibraryComesFromTheProgramOrTheSystemFoldersOnly) {
-  using platform::fake::Folder;
-  for (Folder folder : {Folder::Program, Folder::System, Folder::Windows}) {
+// By its full path in the program's folder, the system folder and Windows'
+// own folder, never in the user's private Windows folder that a session
+// host may name; its imports kept to its own, the program's and the system
+// folder. What the loader then searches is tested under Wine.
+TEST_F(DialogTest, TheServiceLibraryIsAskedForByFullPathInTheProgramsAndTheSystemsFolders) {
+  for (const char* path :
+       {"C:\\Program Files\\Fenwarel\\Orvisk.dll", "C:\\Windows\\system32\\Orvisk.dll",
+        "C:\\Windows\\Orvisk.dll", "C:\\Users\\Public\\Windows\\Orvisk.dll"}) {
     platform::fake::ResetModules();
-    TheServiceLibrary().folder = folder;
-    ZFenwarel dialog;
-    dialog.Load("");
-    EXPECT_EQ(TheServiceLibrary().registrations, 1);
-  }
-  // A copy in the current directory, on PATH or in a user's private Windows
-  // folder is never looked for.
-  for (Folder folder : {Folder::Current, Folder::Path, Folder::UserWindows}) {
-    platform::fake::ResetModules();
-    TheServiceLibrary().folder = folder;
+    TheServiceLibrary().path = path;
     ZFenwarel dialog;
     dialog.Load("");
     EXPECT_TRUE(dialog.Window().IsVisible());
-    EXPECT_EQ(TheServiceLibrary().registrations, 0);
-    for (const auto& load : platform::fake::LibraryLoads()) {
-      EXPECT_NE(load.path.find('\\'), std::string::npos) << load.path << " is searched for";
+    const bool allowed = !std::string(path).starts_with("C:\\Users");
+    EXPECT_EQ(TheServiceLibrary().registrations, allowed ? 1 : 0) << path;
+    std::vector<LibraryLoad> loads;
+    std::ranges::copy_if(platform::fake::LibraryLoads(), std::back_inserter(loads),
+                         [](const LibraryLoad& load) { return load.path.ends_with("Orvisk.dll"); });
+    EXPECT_EQ(loads.empty(), !allowed) << path;
+    for (const LibraryLoad& load : loads) {
+      EXPECT_EQ(load, (LibraryLoad{path, platform::kOwnFoldersOnly}));
     }
-  }
-}
-
-// Its imports come from its own folder, the program's or the system folder;
-// a copy only in the current directory or on PATH fails the load.
-TEST_F(DialogTest, TheServiceLibrarysImportsComeOnlyFromItsOwnOrTheProgramsOrTheSystemFolder) {
-  using platform::fake::Folder;
-  for (Folder folder :
-       {Folder::Windows, Folder::Program, Folder::System, Folder::Current, Folder::Path}) {
-    platform::fake::ResetModules();
-    TheServiceLibrary().folder = Folder::Windows;
-    TheServiceLibrary().imports = {{"orvdep.dll", {folder}}};
-    ZFenwarel dialog;
-    dialog.Load("");
-    const bool safe = folder != Folder::Current && folder != Folder::Path;
-    EXPECT_EQ(TheServiceLibrary().registrations, safe ? 1 : 0);
-    EXPECT_EQ(platform::fake::ImportLoads().size(), safe ? 2U : 0U);  // the service, the dialog
-    EXPECT_TRUE(dialog.Window().IsVisible());
-  }
-}
-
-// Windows 7 without its 2011 loader update: the library is not loaded at all,
-// and the dialog works as without it.
-TEST_F(DialogTest, WithoutTheLoadersSearchFlagsTheLibraryIsNotLoaded) {
-  platform::fake::SetLoaderSearchFlags(false);
-  ZFenwarel dialog;
-  dialog.Load("");
-  ASSERT_TRUE(dialog.Window().IsVisible());
-  ClickWithMouse(dialog.Window(), ZFenwarel::OK);
-  EXPECT_EQ(Sticky(kMachineSettings), (StoredValue{REG_DWORD, Dword(0xC0)}));
-  EXPECT_TRUE(platform::fake::WindowCalls().empty());
-  for (const auto& load : platform::fake::LibraryLoads()) {
-    EXPECT_EQ(load.path.find("Orvisk"), std::string::npos) << load.path;
   }
 }
 
@@ -258,7 +228,7 @@ TEST_F(DialogTest, BothBoxesClearedKeepEveryOtherBit) {
 
 TEST_F(DialogTest, ATextValueIsReplacedByANumberOnSave) {
   RawSet(HKEY_LOCAL_MACHINE, kMachineSettings.key, app::kStickyKey, REG_SZ,
-         BytesOf(std::string("0", 2)));
+         BytesOf(std::string("0\0", 2)));
   ZFenwarel dialog;
   dialog.Load("");
   ClickWithMouse(dialog.Window(), ZFenwarel::chkStandbyMsg);
@@ -271,7 +241,7 @@ TEST_F(DialogTest, AValueThatIsNoNumberAtSaveCountsAsZero) {
   dialog.Load("");
   // Someone else writes a text while the dialog is open.
   RawSet(HKEY_LOCAL_MACHINE, kMachineSettings.key, app::kStickyKey, REG_SZ,
-         BytesOf(std::string("broken", 7)));
+         BytesOf(std::string("broken\0", 7)));
   ClickWithMouse(dialog.Window(), ZFenwarel::chkStandbyMsg);
   ClickWithMouse(dialog.Window(), ZFenwarel::OK);
   EXPECT_EQ(Sticky(kMachineSettings), (StoredValue{REG_DWORD, Dword(0x80)}));
@@ -344,7 +314,7 @@ TEST_F(DialogTest, KeyboardUseLeavesTheFocusOnTheCheckBox) {
 TEST_F(DialogTest, InstallSetsAnEmptyMarkerAndNotifies) {
   ZFenwarel dialog;
   dialog.Load("-i");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1", 2))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1\0", 2))}));
   EXPECT_EQ(CallsTo(service_), (std::vector<WindowCall>{{Kind::Post, service_, 2026, 100, 0}}));
   EXPECT_FALSE(dialog.Window().IsOpen());
   EXPECT_FALSE(dialog.Window().IsVisible());
@@ -355,10 +325,10 @@ TEST_F(DialogTest, WithoutAWindowTheInstallersSwitchesStillWork) {
   platform::fake::RefuseFormWindows();
   ZFenwarel install;
   install.Load("-i");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1", 2))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1\0", 2))}));
   ZFenwarel uninstall;
   uninstall.Load("-u");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("", 1))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("\0", 1))}));
   EXPECT_EQ(CallsTo(service_).size(), 2U);
   ZFenwarel normal;  // nothing to show: it ends at once
   normal.Load("");
@@ -367,10 +337,11 @@ TEST_F(DialogTest, WithoutAWindowTheInstallersSwitchesStillWork) {
 }
 
 TEST_F(DialogTest, InstallLeavesAnyOtherMarkerAlone) {
-  RawSet(HKEY_LOCAL_MACHINE, app::kInstalledMarkerKey, "", REG_SZ, BytesOf(std::string("yes", 4)));
+  RawSet(HKEY_LOCAL_MACHINE, app::kInstalledMarkerKey, "", REG_SZ,
+         BytesOf(std::string("yes\0", 4)));
   ZFenwarel dialog;
   dialog.Load(" -I ");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("yes", 4))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("yes\0", 4))}));
   EXPECT_EQ(CallsTo(service_).size(), 1U);
 }
 
@@ -380,10 +351,10 @@ TEST_F(DialogTest, UninstallEmptiesTheMarkerButCreatesNothing) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, app::kInstalledMarkerKey));
   EXPECT_EQ(CallsTo(service_), (std::vector<WindowCall>{{Kind::Post, service_, 2026, 100, 0}}));
 
-  RawSet(HKEY_LOCAL_MACHINE, app::kInstalledMarkerKey, "", REG_SZ, BytesOf(std::string("1", 2)));
+  RawSet(HKEY_LOCAL_MACHINE, app::kInstalledMarkerKey, "", REG_SZ, BytesOf(std::string("1\0", 2)));
   ZFenwarel second;
   second.Load("-U");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("", 1))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("\0", 1))}));
   EXPECT_FALSE(second.Window().IsOpen());
 }
 
@@ -394,7 +365,7 @@ TEST_F(DialogTest, UninstallWithoutAServiceOrItsLibraryPostsNothing) {
   TheServiceLibrary().installed = false;
   ZFenwarel another;
   another.Load("-i");
-  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1", 2))}));
+  EXPECT_EQ(Marker(), (StoredValue{REG_SZ, BytesOf(std::string("1\0", 2))}));
   EXPECT_TRUE(platform::fake::WindowCalls().empty());
 }
 

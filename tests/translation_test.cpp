@@ -93,11 +93,6 @@ TEST_F(TranslationTest, EachCallOpensAndReleasesTheFileFromTheProgramsFolderAsDa
       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE};
   EXPECT_EQ(LibraryLoads(), (std::vector<platform::fake::LibraryLoad>(2, asData)));
   EXPECT_EQ(LoadedModuleCount(), 0U);
-  // A file in the current directory or the system folder is not the program's.
-  for (auto folder : {platform::fake::Folder::Current, platform::fake::Folder::System}) {
-    AddStringModule("Fenwarel_DE.dll", kGerman, folder);
-    EXPECT_EQ(LoadLanguageString(1005), "");
-  }
 }
 
 TEST_F(TranslationTest, AFileThatIsNoModuleGivesNothing) {

@@ -206,12 +206,21 @@ TEST_F(NearMiss, AMissingTextLeavesItsCaptionEmpty) {
                                        L"Prüfung Abbrechen"}));
 }
 
-TEST_F(NearMiss, ALanguageFileInTheCurrentDirectoryIsNotTheProgramsOwn) {
-  // The program alone in a folder, started where German files lie.
+TEST_F(NearMiss, ALanguageFileInTheCurrentDirectoryOrTheSystemFolderIsNotTheProgramsOwn) {
+  // The program alone in a folder, started where German files lie, with a
+  // German file in the system folder too.
   std::string folder = e2e::BinDir() + "lang_elsewhere";
   CreateDirectoryA(folder.c_str(), nullptr);
   std::string exe = folder + "\\Fenwarel.exe";
   CopyFileA((e2e::BinDir() + "Fenwarel.exe").c_str(), exe.c_str(), FALSE);
+  std::string system(MAX_PATH, '\0');
+  system.resize(GetSystemDirectoryA(system.data(), MAX_PATH));
+  struct Copy {
+    std::string path;
+    ~Copy() { DeleteFileA(path.c_str()); }
+  } systemCopy{system + "\\Fenwarel_DE.dll"};
+  ASSERT_NE(CopyFileA((e2e::BinDir() + "Fenwarel_DE.dll").c_str(), systemCopy.path.c_str(), FALSE),
+            0);
   e2e::Process program(e2e::Process::Raw{exe, "\"" + exe + "\"", e2e::BinDir()});
   HWND dialog = nullptr;
   ASSERT_TRUE(e2e::WaitFor([&] {

@@ -1,5 +1,5 @@
-// Test controls of the substitutes for windows, messages, modules and the
-// hotkey service's library.
+// Test controls of the substitutes for windows, messages, the dialog
+// facility, modules and the hotkey service's library.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +13,6 @@
 
 namespace platform::fake {
 
-// --- Windows and messages ----------------------------------------------------
-
 struct WindowCall {
   enum class Kind { Post, Send, Show, Foreground };
   Kind kind;
@@ -27,8 +25,7 @@ struct WindowCall {
 
 // Forgets every window and every recorded call.
 void ResetWindows();
-// From now on a form's window cannot be created, as without a desktop or
-// with the desktop heap exhausted.
+// From now on a form's window cannot be created, as without a desktop.
 void RefuseFormWindows();
 // A live top-level window of the given class, as another program's would be.
 HWND AddWindow(const std::string& className);
@@ -36,69 +33,38 @@ void RemoveWindow(HWND window);
 // Every PostMessageA, SendMessageA, ShowWindow and SetForegroundWindow, in order.
 const std::vector<WindowCall>& WindowCalls();
 
-// --- Modules ----------------------------------------------------------------
-
-// Folders of the substitute's file system, as the module search sees them.
-enum class Folder {
-  Program,  // C:\Program Files\Fenwarel\, where Fenwarel.exe lies
-  System,   // C:\Windows\system32\ (GetSystemDirectoryW)
-  Windows,  // C:\Windows\ (GetSystemWindowsDirectoryW)
-  Current,  // C:\Users\Public\Downloads\, the current directory
-  Path,     // C:\Tools\, a folder on PATH
-  // C:\Users\Public\Windows\ (GetWindowsDirectoryW): the private Windows
-  // folder that a remote-desktop session host gives a program not marked
-  // as aware of it; the user can write there.
-  UserWindows,
-  Vendor,  // C:\Program Files\Zelmoor\, another program's folder, on no search
-};
-// The folder's path, with a trailing backslash.
-std::string FolderPath(Folder folder);
+// Fenwarel.exe's; the system folder is C:\Windows\system32\, Windows' own C:\Windows\.
+inline constexpr const char* kProgramFolder = "C:\\Program Files\\Fenwarel\\";
 
 struct ServiceLibrary {
-  bool installed = true;                 // Orvisk.dll can be found
-  Folder folder = Folder::Program;       // where it lies
-  std::set<std::string> missingExports;  // exports it lacks
-  HWND serviceWindow = nullptr;          // what GetVorkelHandle returns
-  HWND registered = nullptr;             // what RegFenwarel recorded
+  bool installed = true;
+  std::string path = std::string(kProgramFolder) + "Orvisk.dll";  // where it lies
+  std::set<std::string> missingExports;
+  HWND serviceWindow = nullptr;  // what GetVorkelHandle returns
+  HWND registered = nullptr;     // what RegFenwarel recorded
   int registrations = 0;
-  // Libraries it imports (folded bare names), each with the folders where a
-  // copy lies; a load that finds one of them nowhere on its search fails.
-  std::map<std::string, std::set<Folder>> imports;
 };
-
-// The hotkey service's library as the substitute's LoadLibraryA finds it.
 ServiceLibrary& TheServiceLibrary();
 
 // Unloads everything, forgets the language files, restores the service
 // library and a UI language of 1033.
 void ResetModules();
-// A resource module with a string table.
-void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings,
-                     Folder folder = Folder::Program);
-// A file of that name that is no loadable module.
+// A resource module with a string table, in the program's folder.
+void AddStringModule(const std::string& fileName, std::map<UINT, std::string> strings);
+// A file there that is no loadable module.
 void AddBrokenModule(const std::string& fileName);
 void SetUserDefaultUILanguage(LANGID language);
-// Whether the system's loader has SetDefaultDllDirectories and the
-// LOAD_LIBRARY_SEARCH_* flags: Windows 8 on, Windows 7 only with its 2011
-// loader update. Without them those flags are ERROR_INVALID_PARAMETER.
-void SetLoaderSearchFlags(bool supported);
-// Where each import of the service library was taken from, in load order.
-const std::vector<std::pair<std::string, Folder>>& ImportLoads();
 // A named mutex that another process holds and this one may not open, as an
-// elevated instance's is to a limited one: CreateMutexA fails with
-// ERROR_ACCESS_DENIED. Lasts until called with false.
+// elevated instance's is to a limited one. Lasts until called with false.
 void DenyMutex(const std::string& name, bool denied = true);
 // Modules loaded and not yet freed, the service library among them.
 std::size_t LoadedModuleCount();
-struct LibraryLoad {
-  std::string path;  // as given; non-ASCII characters of a wide path become '?'
+struct LibraryLoad {  // every LoadLibraryExW, in order, as asked for
+  std::string path;
   DWORD flags;
   bool operator==(const LibraryLoad&) const = default;
 };
-// Every module load of a language file or the service library, in order.
 const std::vector<LibraryLoad>& LibraryLoads();
-
-// --- The dialog facility ------------------------------------------------------
 
 // A user's input, delivered as the real form delivers it.
 // Mouse click: a check box toggles, then the click and the mouse-up events.
