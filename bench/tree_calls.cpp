@@ -4,8 +4,8 @@
 // server, which is where a tree copy's time goes.
 #include <cstdio>
 
-#include "substitute/fake_registry.h"
 #include "registry/registry.h"
+#include "substitute/fake_registry.h"
 #include "tree_shape.h"
 
 int main() {

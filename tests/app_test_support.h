@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "scratch_key.h"
 #include "substitute/fake_registry.h"
 #include "substitute/fake_windows.h"
-#include "scratch_key.h"
 
 namespace testing_support {
 

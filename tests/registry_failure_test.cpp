@@ -3,9 +3,9 @@
 // that would run away if the guard failed, which only the substitute risks.
 #include <gtest/gtest.h>
 
-#include "substitute/fake_registry.h"
 #include "registry/registry.h"
 #include "scratch_key.h"
+#include "substitute/fake_registry.h"
 
 namespace {
 
