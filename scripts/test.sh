@@ -71,8 +71,7 @@ set -m
   if [ "$tiers" = win64 ]; then
     # No Wine here runs the 32-bit tests (the twin runs the same sources):
     # only what the static checks examine is built.
-    cmake --build --preset windows --target Fenwarel Orvisk registry_tests e2e_tests \
-      accessibility_tests msi
+    cmake --build --preset windows --target Fenwarel Orvisk registry_tests e2e_tests accessibility_tests msi
   else
     cmake --build --preset windows
   fi
