@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "registry/registry.h"
-#include "substitute/fake_registry.h"
+#include "substitute/controls.h"
 #include "tree_shape.h"
 
 int main() {

@@ -4,7 +4,7 @@
 //
 // On Windows a real window of standard controls; natively a substitute that
 // keeps the same state and lets tests deliver a user's input
-// (tests/substitute/fake_windows.h).
+// (tests/substitute/controls.h).
 #pragma once
 
 #include <memory>

@@ -10,8 +10,7 @@
 
 #include "app/settings.h"
 #include "scratch_key.h"
-#include "substitute/fake_registry.h"
-#include "substitute/fake_windows.h"
+#include "substitute/controls.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 
 #include "registry/registry.h"
 #include "scratch_key.h"
-#include "substitute/fake_registry.h"
+#include "substitute/controls.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/registry_key.h"
 #include "platform/win32_api.h"
 #ifndef _WIN32
-#include "substitute/fake_registry.h"
+#include "substitute/controls.h"
 #endif
 
 namespace testing_support {

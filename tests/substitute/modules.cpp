@@ -7,7 +7,7 @@
 #include <cstring>
 #include <optional>
 
-#include "substitute/fake_windows.h"
+#include "substitute/controls.h"
 
 namespace {
 

@@ -1,23 +1,20 @@
-// In-memory registry with the behaviour of the Win32 calls that the native
-// tests rely on: return codes and sizes, names compared without regard to
-// the case of ASCII and Latin-1 letters, subkeys listed in sorted order,
-// handles that outlive their key. Names and texts are held in UTF-16; the
-// ANSI calls spell a character below 0x100 as its byte, any other as "?".
-// There are no links: REG_OPTION_CREATE_LINK is an invalid parameter.
+// In-memory registry with the return codes and sizes of the Win32 calls:
+// names compared without regard to the case of ASCII and Latin-1 letters,
+// subkeys listed in sorted order, handles that outlive their key. Names and
+// texts are held in UTF-16; the ANSI calls spell a character below 0x100 as
+// its byte, any other as "?". There are no links.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <map>
-#include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/win32_api.h"
-#include "substitute/fake_registry.h"
+#include "substitute/controls.h"
 
 namespace {
 
@@ -70,18 +67,17 @@ Bytes DataOf(const Value& value, char /*ansi*/) {
 // finds it gone once it was deleted. The roots' numbers are their handles'.
 struct Key {
   std::wstring name;
-  std::uintptr_t parent = 0;  // none for a root
-  bool isVolatile = false;    // gone at the next start; holds volatile subkeys only
+  std::uintptr_t parent = 0;                          // none for a root
+  bool isVolatile = false;                            // holds volatile subkeys only
   std::map<std::wstring, std::uintptr_t> children{};  // by folded name, listed so
   std::vector<Value> values{};                        // in order of creation
 
   Value* Find(std::wstring_view valueName) {
-    auto it = std::find_if(values.begin(), values.end(),
-                           [&](const Value& v) { return Folded(v.name) == Folded(valueName); });
+    auto it =
+        std::ranges::find_if(values, [&](auto& v) { return Folded(v.name) == Folded(valueName); });
     return it == values.end() ? nullptr : &*it;
   }
 };
-using Keys = std::map<std::uintptr_t, Key>;
 
 // An operation on a key, by its root's number and its folded path, as refusals are kept.
 std::wstring Place(RegistryOperation operation, std::uintptr_t root, const std::wstring& path) {
@@ -89,14 +85,12 @@ std::wstring Place(RegistryOperation operation, std::uintptr_t root, const std::
 }
 
 struct Store {
-  Keys keys;
+  std::map<std::uintptr_t, Key> keys;
   std::map<std::uintptr_t, std::uintptr_t> handles;  // to the numbers of their keys
   std::set<std::wstring> refusals;  // places, a SetValue refusal's with "|" and the value's name
   static inline std::uintptr_t lastKey = 0;  // numbers are never reused, not even after a reset,
   static inline std::uintptr_t lastHandle = 0x1000;  // so a stale handle names no new key
-  std::vector<const char*> log;                      // the name of each call counted
-  std::size_t failAt = 0;  // the call, counted from the arming, that is to fail
-  LSTATUS failure = ERROR_SUCCESS;
+  std::size_t calls = 0;
   int depth = 0;  // calls in progress: one call may make others
 
   Store() {
@@ -106,7 +100,7 @@ struct Store {
   }
   [[nodiscard]] bool Refused(RegistryOperation operation, std::uintptr_t key,
                              std::wstring_view value = {}) const {
-    if (refusals.empty()) return false;
+    if (refusals.empty()) return false;  // a path at every call would make deep trees slow
     std::wstring path;
     for (; keys.at(key).parent != 0; key = keys.at(key).parent) {
       path.insert(0, L"\\" + Folded(keys.at(key).name));
@@ -135,24 +129,19 @@ LSTATUS WithKey(HKEY handle, Work work) {
 }
 
 // Every call of the registry's interface counts once, however it ends; the
-// calls it makes of the others to do its work do not. The call armed to
-// fail does nothing but return its error.
+// calls it makes of the others to do its work do not.
 template <class Work>
-LSTATUS Counted(const char* name, Work work) {
+LSTATUS Counted(Work work) {
   Store& store = TheStore();
-  if (store.depth == 0) {
-    store.log.push_back(name);
-    if (store.failAt != 0 && --store.failAt == 0) return store.failure;
-  }
+  store.calls += store.depth == 0 ? 1 : 0;
   ++store.depth;
-  const struct Leave {
-    ~Leave() { --TheStore().depth; }
-  } leave;
-  return work();
+  const LSTATUS status = work();
+  --store.depth;
+  return status;
 }
 template <class Work>
-LSTATUS Call(const char* name, HKEY handle, Work work) {
-  return Counted(name, [&] { return WithKey(handle, work); });
+LSTATUS Call(HKEY handle, Work work) {
+  return Counted([&] { return WithKey(handle, work); });
 }
 
 // Opens, or with `create` makes, `path` below the key of `parent`, handing
@@ -194,15 +183,15 @@ LSTATUS Open(HKEY parent, std::wstring_view path, PHKEY result, bool create, DWO
 }
 
 // The open and create calls: `same` when an empty path hands back the key
-// itself, rather than a new handle. No links exist here:
-// REG_OPTION_OPEN_LINK opens the key itself.
+// itself, rather than a new handle. REG_OPTION_OPEN_LINK opens the key itself.
 template <class Char>
-LSTATUS OpenKey(const char* call, HKEY key, const Char* subKey, PHKEY result, bool create,
-                bool same, DWORD options = 0, LPDWORD disposition = nullptr) {
-  return Counted(call, [&] {
+LSTATUS OpenKey(HKEY key, const Char* subKey, PHKEY result, bool create, bool same,
+                DWORD options = 0, LPDWORD disposition = nullptr) {
+  return Counted([&] {
     bool made = false;
-    const DWORD known = REG_OPTION_OPEN_LINK | (create ? REG_OPTION_VOLATILE : 0);
-    if ((options & ~known) != 0) return ERROR_INVALID_PARAMETER;
+    if ((options & ~(REG_OPTION_OPEN_LINK | (create ? REG_OPTION_VOLATILE : 0))) != 0) {
+      return ERROR_INVALID_PARAMETER;
+    }
     if (same && Wide(subKey).empty() && result != nullptr) {
       *result = key;
       return ERROR_SUCCESS;
@@ -219,7 +208,7 @@ LSTATUS OpenKey(const char* call, HKEY key, const Char* subKey, PHKEY result, bo
 LSTATUS CopyOut(const Bytes& data, LPBYTE buffer, LPDWORD size) {
   if (size == nullptr) return buffer == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
   const bool fits = buffer == nullptr || *size >= data.size();
-  if (buffer != nullptr && fits) std::copy(data.begin(), data.end(), buffer);
+  if (buffer != nullptr && fits) std::ranges::copy(data, buffer);
   *size = static_cast<DWORD>(data.size());
   return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
@@ -234,11 +223,11 @@ LSTATUS CopyName(const std::basic_string<Char>& spelt, Char* name, DWORD& size) 
 }
 
 template <class Char>
-LSTATUS SetValue(const char* call, HKEY key, const Char* valueName, DWORD reserved, DWORD type,
-                 const BYTE* data, DWORD size) {
-  return Call(call, key, [&](std::uintptr_t id, Key& open) {
+LSTATUS SetValue(HKEY key, const Char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                 DWORD size) {
+  return Call(key, [&](std::uintptr_t id, Key& open) {
     const std::wstring name = Wide(valueName);
-    const DWORD unit = sizeof(Char) == 1 ? 1 : 2;
+    const DWORD unit = sizeof(Char) == 1 ? 1 : 2;  // wchar_t is wider natively
     if (reserved != 0 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
     if (TheStore().Refused(RegistryOperation::SetValue, id, name)) return ERROR_ACCESS_DENIED;
     // As Windows does: a text whose terminator was left out of the size gets
@@ -261,9 +250,9 @@ LSTATUS SetValue(const char* call, HKEY key, const Char* valueName, DWORD reserv
 }
 
 template <class Char>
-LSTATUS QueryValue(const char* call, HKEY key, const Char* name, LPDWORD reserved, LPDWORD type,
-                   LPBYTE data, LPDWORD size) {
-  return Call(call, key, [&](std::uintptr_t /*id*/, Key& open) {
+LSTATUS QueryValue(HKEY key, const Char* name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                   LPDWORD size) {
+  return Call(key, [&](std::uintptr_t /*id*/, Key& open) {
     if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
     const Value* value = open.Find(Wide(name));
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -273,9 +262,9 @@ LSTATUS QueryValue(const char* call, HKEY key, const Char* name, LPDWORD reserve
 }
 
 template <class Char>
-LSTATUS EnumValue(const char* call, HKEY key, DWORD index, Char* name, LPDWORD nameSize,
-                  LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  return Call(call, key, [&](std::uintptr_t /*id*/, const Key& open) {
+LSTATUS EnumValue(HKEY key, DWORD index, Char* name, LPDWORD nameSize, LPDWORD reserved,
+                  LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
     if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr)) {
       return ERROR_INVALID_PARAMETER;
@@ -290,9 +279,8 @@ LSTATUS EnumValue(const char* call, HKEY key, DWORD index, Char* name, LPDWORD n
 }
 
 template <class Char>
-LSTATUS EnumKey(const char* call, HKEY key, DWORD index, Char* name, LPDWORD nameSize,
-                bool invalid) {
-  return Call(call, key, [&](std::uintptr_t /*id*/, const Key& open) {
+LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameSize, bool invalid) {
+  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
     if (invalid || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
     if (index >= open.children.size()) return ERROR_NO_MORE_ITEMS;
     const Key& child = TheStore().keys.at(std::next(open.children.begin(), index)->second);
@@ -306,7 +294,7 @@ template <class Text, class Unit>
 int Deliver(const Text& converted, Unit* out, int capacity) {
   if (capacity == 0) return static_cast<int>(converted.size());
   if (out == nullptr || converted.size() > static_cast<std::size_t>(capacity)) return 0;
-  std::copy(converted.begin(), converted.end(), out);
+  std::ranges::copy(converted, out);
   return static_cast<int>(converted.size());
 }
 
@@ -314,31 +302,14 @@ int Deliver(const Text& converted, Unit* out, int capacity) {
 
 namespace platform::fake {
 
-class SavedRegistry : public Keys {};
-
 void ResetRegistry() { TheStore() = Store(); }
 void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
                     std::optional<std::string_view> valueName) {
   const std::wstring place = Place(operation, Id(root), L"\\" + Folded(ToWide(path)));
   TheStore().refusals.insert(valueName ? place + L"|" + Folded(ToWide(*valueName)) : place);
 }
-std::shared_ptr<const SavedRegistry> SaveRegistry() {
-  return std::make_shared<const SavedRegistry>(SavedRegistry{TheStore().keys});
-}
-void RestoreRegistry(const SavedRegistry& saved) {
-  TheStore().handles.clear();
-  TheStore().keys = saved;
-}
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
-std::size_t RegistryCallCount() { return TheStore().log.size(); }
-std::vector<std::string_view> RegistryCallLog() {
-  return {TheStore().log.begin(), TheStore().log.end()};
-}
-bool InsideRegistryCall() { return TheStore().depth > 0; }
-void FailRegistryCall(std::size_t nth, LSTATUS error) {
-  TheStore().failAt = nth;
-  TheStore().failure = error;
-}
+std::size_t RegistryCallCount() { return TheStore().calls; }
 
 }  // namespace platform::fake
 
@@ -360,42 +331,42 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int wideLe
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-  Counted("RegCloseKey", [] { return ERROR_SUCCESS; });  // it never fails: an armed error is spent
+  Counted([] { return ERROR_SUCCESS; });
   const bool root = Id(key) >= 0x80000000U && TheStore().keys.contains(Id(key));
   return root || TheStore().handles.erase(Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 LSTATUS RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  return OpenKey("RegOpenKeyA", key, subKey, result, false, true);
+  return OpenKey(key, subKey, result, false, true);
 }
 // A predefined key with an empty path is handed back itself, any other gets a new handle.
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
-  return OpenKey("RegOpenKeyExA", key, subKey, result, false, Id(key) >= 0x80000000U, options);
+  return OpenKey(key, subKey, result, false, Id(key) >= 0x80000000U, options);
 }
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM /*access*/, PHKEY result) {
-  return OpenKey("RegOpenKeyExW", key, subKey, result, false, Id(key) >= 0x80000000U, options);
+  return OpenKey(key, subKey, result, false, Id(key) >= 0x80000000U, options);
 }
 LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
-  return OpenKey("RegCreateKeyA", key, subKey, result, true, false);
+  return OpenKey(key, subKey, result, true, false);
 }
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD options,
                         REGSAM /*access*/, void* /*security*/, PHKEY result, LPDWORD disposition) {
   if (subKey == nullptr || reserved != 0) options = ~DWORD{0};  // an invalid parameter
-  return OpenKey("RegCreateKeyExA", key, subKey, result, true, false, options, disposition);
+  return OpenKey(key, subKey, result, true, false, options, disposition);
 }
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR /*keyClass*/,
                         DWORD options, REGSAM /*access*/, void* /*security*/, PHKEY result,
                         LPDWORD disposition) {
   if (subKey == nullptr || reserved != 0) options = ~DWORD{0};  // an invalid parameter
-  return OpenKey("RegCreateKeyExW", key, subKey, result, true, false, options, disposition);
+  return OpenKey(key, subKey, result, true, false, options, disposition);
 }
 
-// A key's class and security and the length of its longest subkey name are not kept
-// here: asking for them is refused. Every key was last written at time 0.
+// A key's class and security and the length of its longest subkey name are
+// not kept: asking for them is refused. Every key was last written at time 0.
 LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
                          LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-  return Call("RegQueryInfoKeyA", key, [&](std::uintptr_t /*id*/, const Key& open) {
+  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
     if (keyClass || classSize || reserved || maxSubKeyLength || maxClassLength ||
         securityDescriptorSize) {
       return ERROR_INVALID_PARAMETER;
@@ -417,7 +388,7 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD re
 
 // The empty path deletes the key of the handle itself.
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  return Call("RegDeleteKeyA", key, [&](std::uintptr_t id, const Key& /*open*/) {
+  return Call(key, [&](std::uintptr_t id, const Key& /*open*/) {
     Store& store = TheStore();
     HKEY child = nullptr;
     if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
@@ -438,7 +409,7 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   });
 }
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  return Call("RegDeleteValueA", key, [&](std::uintptr_t id, Key& open) {
+  return Call(key, [&](std::uintptr_t id, Key& open) {
     const Value* value = open.Find(Wide(valueName));
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     if (TheStore().Refused(RegistryOperation::SetValue, id, value->name)) {
@@ -451,15 +422,15 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
-  return QueryValue("RegQueryValueExA", key, valueName, reserved, type, data, dataSize);
+  return QueryValue(key, valueName, reserved, type, data, dataSize);
 }
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
-  return QueryValue("RegQueryValueExW", key, valueName, reserved, type, data, dataSize);
+  return QueryValue(key, valueName, reserved, type, data, dataSize);
 }
 // The default value of `subKey` below `key`: the empty text when it has none.
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
-  return Counted("RegQueryValueA", [&] {
+  return Counted([&] {
     HKEY open = nullptr;
     if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
     const LSTATUS status =
@@ -475,15 +446,15 @@ LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
-  return SetValue("RegSetValueExA", key, valueName, reserved, type, data, dataSize);
+  return SetValue(key, valueName, reserved, type, data, dataSize);
 }
 LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                        DWORD dataSize) {
-  return SetValue("RegSetValueExW", key, valueName, reserved, type, data, dataSize);
+  return SetValue(key, valueName, reserved, type, data, dataSize);
 }
 // The default value of `subKey` below `key`: the text and its terminator, whatever the size given.
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
-  return Counted("RegSetValueA", [&] {
+  return Counted([&] {
     HKEY open = nullptr;
     if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
     if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
@@ -495,19 +466,19 @@ LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*d
 }
 
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
-  return EnumKey("RegEnumKeyA", key, index, name, &nameSize, false);
+  return EnumKey(key, index, name, &nameSize, false);
 }
+// A key's class and time of last writing are not kept here: asking for them is refused.
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
-  // A key's class and time of last writing are not kept here: asking for them is refused.
-  const bool invalid = name == nullptr || reserved || keyClass || classSize || lastWriteTime;
-  return EnumKey("RegEnumKeyExW", key, index, name, nameSize, invalid);
+  return EnumKey(key, index, name, nameSize,
+                 name == nullptr || reserved || keyClass || classSize || lastWriteTime);
 }
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  return EnumValue("RegEnumValueA", key, index, name, nameSize, reserved, type, data, dataSize);
+  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  return EnumValue("RegEnumValueW", key, index, name, nameSize, reserved, type, data, dataSize);
+  return EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }

@@ -2,7 +2,7 @@
 // names in a table, calls are recorded, the form keeps its state in memory.
 #include <cstdint>
 
-#include "substitute/fake_windows.h"
+#include "substitute/controls.h"
 
 namespace {
 

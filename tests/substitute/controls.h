@@ -1,17 +1,33 @@
-// Test controls of the substitutes for windows, messages, the dialog
-// facility, modules and the hotkey service's library.
+// Test controls of the in-memory substitutes that native builds link in
+// place of Windows: the registry, windows and messages, the dialog facility,
+// modules and the hotkey service's library.
 #pragma once
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/form.h"
 #include "platform/win32_api.h"
 
 namespace platform::fake {
+
+// Empties every root and forgets refusals and open handles.
+void ResetRegistry();
+enum class RegistryOperation { Open, Create, Delete, SetValue };
+// From now on `operation` on the key `path` below `root` (any case, the key
+// itself only) fails with ERROR_ACCESS_DENIED, as for a user without the
+// right; with `valueName`, a SetValue refusal is of that value only.
+void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view path,
+                    std::optional<std::string_view> valueName = std::nullopt);
+// Handles handed out by open or create and not yet closed.
+std::size_t OpenKeyCount();
+// Registry calls made since the reset, each one request to the store on Windows.
+std::size_t RegistryCallCount();
 
 struct WindowCall {
   enum class Kind { Post, Send, Show, Foreground };
@@ -22,7 +38,6 @@ struct WindowCall {
   LPARAM lParam;
   bool operator==(const WindowCall&) const = default;
 };
-
 // Forgets every window and every recorded call.
 void ResetWindows();
 // From now on a form's window cannot be created, as without a desktop.
