@@ -133,8 +133,6 @@ BOOL ShowWindow(HWND window, int command);
 BOOL SetForegroundWindow(HWND window);
 
 // Modules and their resources.
-HMODULE LoadLibraryA(LPCSTR fileName);
-HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
 HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags);
 HMODULE GetModuleHandleA(LPCSTR moduleName);
 BOOL SetDefaultDllDirectories(DWORD directoryFlags);
@@ -144,11 +142,9 @@ BOOL FreeLibrary(HMODULE module);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int bufferSize);
 LANGID GetUserDefaultUILanguage();
 // The substitute's program lives in C:\Program Files\Fenwarel\Fenwarel.exe,
-// Windows in C:\Windows; the program's own view of it, as a session host
-// gives it, in C:\Users\Public\Windows.
+// Windows in C:\Windows.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
-UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
