@@ -59,7 +59,5 @@ done
 fenwarel_prepare_prefix "$FENWAREL_WINE"
 echo "== tree_bench ($FENWAREL_WINE prefix)"
 "$WINELOADER" "build/$FENWAREL_PRESET/bin/tree_bench.exe"
-echo "== tree_calls (native build, in-memory registry): building"
-cmake --preset native >/dev/null
-cmake --build --preset native --target tree_calls >/dev/null
-build/native/bench/tree_calls
+echo "== tree_calls ($FENWAREL_WINE prefix)"
+"$WINELOADER" "build/$FENWAREL_PRESET/bin/tree_calls.exe"

@@ -157,16 +157,17 @@ TEST_F(RegistryCalls, SubkeysEnumerateSortedAndRefuseShortBuffers) {
     RegCloseKey(Create(Path(name)));
   }
   HKEY key = Create(Path());
-  std::array<char, 16> name{};
-  std::vector<std::string> names;
-  DWORD index = 0;
-  while (RegEnumKeyA(key, index, name.data(), name.size()) == ERROR_SUCCESS) {
+  std::array<wchar_t, 16> name{};
+  std::vector<std::wstring> names;
+  auto list = [&](DWORD index, DWORD size) {
+    return RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+  };
+  for (DWORD index = 0; list(index, name.size()) == ERROR_SUCCESS; ++index) {
     names.emplace_back(name.data());
-    ++index;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "gamma"}));
-  EXPECT_EQ(RegEnumKeyA(key, 3, name.data(), name.size()), ERROR_NO_MORE_ITEMS);
-  EXPECT_EQ(RegEnumKeyA(key, 0, name.data(), 5), ERROR_MORE_DATA);  // "Alpha" needs 6
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"beta", L"gamma"}));
+  EXPECT_EQ(list(3, name.size()), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(list(0, 5), ERROR_MORE_DATA);  // "Alpha" needs 6
   RegCloseKey(key);
 }
 

@@ -140,41 +140,6 @@ TEST_F(RegistryFailure, ASourceKeyThatCannotBeReadIsLeftOutAndSaidSo) {
   EXPECT_EQ(OpenKeyCount(), 0U);
 }
 
-// Each registry call is a request to the store, which costs far more than
-// the work around it: a copy makes at most two calls per key above the least
-// a copy can make (open and close each source key, list each subkey, read
-// each value; make and close each target key, write each value). Here, as
-// wherever the store cannot watch a tree, the copy asks each source key for
-// its counts before and after reading it, to see another party's change. A
-// delete opens each key below the named one as itself, deletes and closes
-// it: three calls.
-TEST_F(RegistryFailure, TreesCostAtMostOneCallPerKeyAboveTheLeast) {
-  constexpr int kValues = 5;
-  int keys = 0;
-  for (const char* key : {"", "\\a", "\\a\\x", "\\a\\y", "\\b", "\\b\\z"}) {
-    for (int value = 0; value < kValues; ++value) {
-      testing_support::RawSet(HKEY_CURRENT_USER, Path("src") + key, "v" + std::to_string(value),
-                              REG_DWORD, {1, 0, 0, 0});
-    }
-    ++keys;
-  }
-  const int least = keys * (4 + 2 * kValues) + (keys - 1);
-  Registry reg;
-  std::size_t before = platform::fake::RegistryCallCount();
-  ASSERT_EQ(reg.CopyTree("HKCU", Path("src"), "HKCU", Path("dst")), kTrue);
-  const auto copy = static_cast<int>(platform::fake::RegistryCallCount() - before);
-  EXPECT_LE(copy, least + 2 * keys)
-      << "calls per key: " << double(copy) / keys << ", least " << double(least) / keys;
-  before = platform::fake::RegistryCallCount();
-  reg.DeleteTree("HKCU", Path("dst"));
-  const auto removal = static_cast<int>(platform::fake::RegistryCallCount() - before);
-  // Five keys below the top at three calls; the two with subkeys list them
-  // (one more than they have) and are deleted again once empty; the top
-  // is tried, opened, listed, deleted and closed.
-  EXPECT_LE(removal, 5 * 3 + (3 + 1) + (2 + 1) + (2 + 3 + 2));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path("dst")));
-}
-
 TEST_F(RegistryFailure, CopiesIntoTheirOwnSourceEndHoweverWritten) {
   testing_support::RawSet(HKEY_CURRENT_USER, Path("src\\sub"), "v", REG_DWORD, {1, 0, 0, 0});
   Registry reg;

@@ -127,14 +127,16 @@ TEST_F(RegistryTree, UnknownRootsFallBackAndTheObjectIsLeftAsItWas) {
 }
 
 // Keys at and below `path`.
-int CountKeys(HKEY root, const std::string& path) {
+int CountKeys(HKEY root, const std::wstring& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyA(root, path.c_str(), &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return 0;
   }
   int count = 1;
-  std::array<char, 256> name{};
-  for (DWORD index = 0; RegEnumKeyA(key, index, name.data(), 256) == ERROR_SUCCESS; ++index) {
+  std::array<wchar_t, 256> name{};
+  for (DWORD index = 0, size = 256; RegEnumKeyExW(key, index, name.data(), &size, nullptr, nullptr,
+                                                  nullptr, nullptr) == ERROR_SUCCESS;
+       ++index, size = 256) {
     count += CountKeys(key, name.data());
   }
   RegCloseKey(key);
@@ -170,16 +172,18 @@ TEST_F(RegistryTree, ATargetInsideTheSourceGetsTheTreeAsItStoodAndTheCopyEnds) {
     Registry reg;
     reg.CopyTree("HKCU", Path("src"), "HKCU", Path(target));
     // The scratch key, the source's four keys and "\xE4", the target path, the copy.
-    EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, Path()), 1 + 4 + umlaut + added + 3 + umlaut) << target;
+    EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, testing_support::Wide(Path())),
+              1 + 4 + umlaut + added + 3 + umlaut)
+        << target;
     EXPECT_EQ(Get(target + "\\one\\two", "Level"), (StoredValue{REG_DWORD, {2, 0, 0, 0}}))
         << target;
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path(target + "\\one\\copy"))) << target;
   }
   // Onto itself: the same keys, nothing new.
-  const int before = CountKeys(HKEY_CURRENT_USER, Path());
+  const int before = CountKeys(HKEY_CURRENT_USER, testing_support::Wide(Path()));
   Registry reg;
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("Src"));
-  EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, Path()), before);
+  EXPECT_EQ(CountKeys(HKEY_CURRENT_USER, testing_support::Wide(Path())), before);
   // Whole key names count: "src2" is beside "src", not inside it.
   reg.CopyTree("HKCU", Path("src"), "HKCU", Path("src2"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path("src2\\one\\two")));

@@ -26,8 +26,6 @@ void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view pat
                     std::optional<std::string_view> valueName = std::nullopt);
 // Handles handed out by open or create and not yet closed.
 std::size_t OpenKeyCount();
-// Registry calls made since the reset, each one request to the store on Windows.
-std::size_t RegistryCallCount();
 
 struct WindowCall {
   enum class Kind { Post, Send, Show, Foreground };

@@ -90,8 +90,6 @@ struct Store {
   std::set<std::wstring> refusals;  // places, a SetValue refusal's with "|" and the value's name
   static inline std::uintptr_t lastKey = 0;  // numbers are never reused, not even after a reset,
   static inline std::uintptr_t lastHandle = 0x1000;  // so a stale handle names no new key
-  std::size_t calls = 0;
-  int depth = 0;  // calls in progress: one call may make others
 
   Store() {
     for (std::uintptr_t root = 0x80000000U; root <= 0x80000006U; ++root) {
@@ -126,22 +124,6 @@ LSTATUS WithKey(HKEY handle, Work work) {
     return work(id, key->second);
   }
   return opened != store.handles.end() ? ERROR_KEY_DELETED : ERROR_INVALID_HANDLE;
-}
-
-// Every call of the registry's interface counts once, however it ends; the
-// calls it makes of the others to do its work do not.
-template <class Work>
-LSTATUS Counted(Work work) {
-  Store& store = TheStore();
-  store.calls += store.depth == 0 ? 1 : 0;
-  ++store.depth;
-  const LSTATUS status = work();
-  --store.depth;
-  return status;
-}
-template <class Work>
-LSTATUS Call(HKEY handle, Work work) {
-  return Counted([&] { return WithKey(handle, work); });
 }
 
 // Opens, or with `create` makes, `path` below the key of `parent`, handing
@@ -187,21 +169,19 @@ LSTATUS Open(HKEY parent, std::wstring_view path, PHKEY result, bool create, DWO
 template <class Char>
 LSTATUS OpenKey(HKEY key, const Char* subKey, PHKEY result, bool create, bool same,
                 DWORD options = 0, LPDWORD disposition = nullptr) {
-  return Counted([&] {
-    bool made = false;
-    if ((options & ~(REG_OPTION_OPEN_LINK | (create ? REG_OPTION_VOLATILE : 0))) != 0) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    if (same && Wide(subKey).empty() && result != nullptr) {
-      *result = key;
-      return ERROR_SUCCESS;
-    }
-    const LSTATUS status = Open(key, Wide(subKey), result, create, options, &made);
-    if (status == ERROR_SUCCESS && disposition != nullptr) {
-      *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return status;
-  });
+  bool made = false;
+  if ((options & ~(REG_OPTION_OPEN_LINK | (create ? REG_OPTION_VOLATILE : 0))) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (same && Wide(subKey).empty() && result != nullptr) {
+    *result = key;
+    return ERROR_SUCCESS;
+  }
+  const LSTATUS status = Open(key, Wide(subKey), result, create, options, &made);
+  if (status == ERROR_SUCCESS && disposition != nullptr) {
+    *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return status;
 }
 
 // The size alone without a buffer; ERROR_MORE_DATA and the size needed when it is short.
@@ -225,7 +205,7 @@ LSTATUS CopyName(const std::basic_string<Char>& spelt, Char* name, DWORD& size) 
 template <class Char>
 LSTATUS SetValue(HKEY key, const Char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                  DWORD size) {
-  return Call(key, [&](std::uintptr_t id, Key& open) {
+  return WithKey(key, [&](std::uintptr_t id, Key& open) {
     const std::wstring name = Wide(valueName);
     const DWORD unit = sizeof(Char) == 1 ? 1 : 2;  // wchar_t is wider natively
     if (reserved != 0 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
@@ -252,7 +232,7 @@ LSTATUS SetValue(HKEY key, const Char* valueName, DWORD reserved, DWORD type, co
 template <class Char>
 LSTATUS QueryValue(HKEY key, const Char* name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                    LPDWORD size) {
-  return Call(key, [&](std::uintptr_t /*id*/, Key& open) {
+  return WithKey(key, [&](std::uintptr_t /*id*/, Key& open) {
     if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
     const Value* value = open.Find(Wide(name));
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -264,7 +244,7 @@ LSTATUS QueryValue(HKEY key, const Char* name, LPDWORD reserved, LPDWORD type, L
 template <class Char>
 LSTATUS EnumValue(HKEY key, DWORD index, Char* name, LPDWORD nameSize, LPDWORD reserved,
                   LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
+  return WithKey(key, [&](std::uintptr_t /*id*/, const Key& open) {
     if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr)) {
       return ERROR_INVALID_PARAMETER;
@@ -275,16 +255,6 @@ LSTATUS EnumValue(HKEY key, DWORD index, Char* name, LPDWORD nameSize, LPDWORD r
     if (status != ERROR_SUCCESS) return status;
     if (type != nullptr) *type = value.type;
     return CopyOut(DataOf(value, Char{}), data, dataSize);
-  });
-}
-
-template <class Char>
-LSTATUS EnumKey(HKEY key, DWORD index, Char* name, LPDWORD nameSize, bool invalid) {
-  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
-    if (invalid || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-    if (index >= open.children.size()) return ERROR_NO_MORE_ITEMS;
-    const Key& child = TheStore().keys.at(std::next(open.children.begin(), index)->second);
-    return CopyName(Spelt(child.name, Char{}), name, *nameSize);
   });
 }
 
@@ -309,7 +279,6 @@ void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view pat
   TheStore().refusals.insert(valueName ? place + L"|" + Folded(ToWide(*valueName)) : place);
 }
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
-std::size_t RegistryCallCount() { return TheStore().calls; }
 
 }  // namespace platform::fake
 
@@ -331,7 +300,6 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR wide, int wideLe
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-  Counted([] { return ERROR_SUCCESS; });
   const bool root = Id(key) >= 0x80000000U && TheStore().keys.contains(Id(key));
   return root || TheStore().handles.erase(Id(key)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
@@ -366,7 +334,7 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD re
                          LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-  return Call(key, [&](std::uintptr_t /*id*/, const Key& open) {
+  return WithKey(key, [&](std::uintptr_t /*id*/, const Key& open) {
     if (keyClass || classSize || reserved || maxSubKeyLength || maxClassLength ||
         securityDescriptorSize) {
       return ERROR_INVALID_PARAMETER;
@@ -388,7 +356,7 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD re
 
 // The empty path deletes the key of the handle itself.
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  return Call(key, [&](std::uintptr_t id, const Key& /*open*/) {
+  return WithKey(key, [&](std::uintptr_t id, const Key& /*open*/) {
     Store& store = TheStore();
     HKEY child = nullptr;
     if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
@@ -409,7 +377,7 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   });
 }
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  return Call(key, [&](std::uintptr_t id, Key& open) {
+  return WithKey(key, [&](std::uintptr_t id, Key& open) {
     const Value* value = open.Find(Wide(valueName));
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     if (TheStore().Refused(RegistryOperation::SetValue, id, value->name)) {
@@ -430,18 +398,16 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
 }
 // The default value of `subKey` below `key`: the empty text when it has none.
 LSTATUS RegQueryValueA(HKEY key, LPCSTR subKey, LPSTR data, LONG* dataSize) {
-  return Counted([&] {
-    HKEY open = nullptr;
-    if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
-    const LSTATUS status =
-        RegQueryValueExA(open, "", nullptr, nullptr, reinterpret_cast<LPBYTE>(data),
-                         reinterpret_cast<LPDWORD>(dataSize));
-    if (open != key) RegCloseKey(open);
-    if (status != ERROR_FILE_NOT_FOUND) return status;
-    if (data != nullptr) *data = '\0';
-    if (dataSize != nullptr) *dataSize = 1;
-    return ERROR_SUCCESS;
-  });
+  HKEY open = nullptr;
+  if (LSTATUS status = RegOpenKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
+  const LSTATUS status =
+      RegQueryValueExA(open, "", nullptr, nullptr, reinterpret_cast<LPBYTE>(data),
+                       reinterpret_cast<LPDWORD>(dataSize));
+  if (open != key) RegCloseKey(open);
+  if (status != ERROR_FILE_NOT_FOUND) return status;
+  if (data != nullptr) *data = '\0';
+  if (dataSize != nullptr) *dataSize = 1;
+  return ERROR_SUCCESS;
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
@@ -454,25 +420,26 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, 
 }
 // The default value of `subKey` below `key`: the text and its terminator, whatever the size given.
 LSTATUS RegSetValueA(HKEY key, LPCSTR subKey, DWORD type, LPCSTR data, DWORD /*dataSize*/) {
-  return Counted([&] {
-    HKEY open = nullptr;
-    if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
-    if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
-    const LSTATUS status = RegSetValueExA(open, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                                          static_cast<DWORD>(std::strlen(data) + 1));
-    RegCloseKey(open);
-    return status;
-  });
+  HKEY open = nullptr;
+  if (type != REG_SZ || data == nullptr) return ERROR_INVALID_PARAMETER;
+  if (LSTATUS status = RegCreateKeyA(key, subKey, &open); status != ERROR_SUCCESS) return status;
+  const LSTATUS status = RegSetValueExA(open, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                        static_cast<DWORD>(std::strlen(data) + 1));
+  RegCloseKey(open);
+  return status;
 }
 
-LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
-  return EnumKey(key, index, name, &nameSize, false);
-}
 // A key's class and time of last writing are not kept here: asking for them is refused.
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
-  return EnumKey(key, index, name, nameSize,
-                 name == nullptr || reserved || keyClass || classSize || lastWriteTime);
+  return WithKey(key, [&](std::uintptr_t /*id*/, const Key& open) {
+    if (!name || !nameSize || reserved || keyClass || classSize || lastWriteTime) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    if (index >= open.children.size()) return ERROR_NO_MORE_ITEMS;
+    const Key& child = TheStore().keys.at(std::next(open.children.begin(), index)->second);
+    return CopyName(child.name, name, *nameSize);
+  });
 }
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
