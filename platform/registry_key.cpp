@@ -2,7 +2,6 @@
 
 namespace platform {
 
-#ifdef _WIN32
 LSTATUS DeleteOpenKey(HKEY key) {
   // The native call takes the handle itself; ntdll is in every process, so
   // nothing is searched for.
@@ -37,13 +36,5 @@ LSTATUS WatchTree(HKEY key, TreeWatch& watch) {
 bool TreeWatch::Changed() const {
   return !event_ || WaitForSingleObject(event_.get(), 0) != WAIT_TIMEOUT;
 }
-#else
-// The substitute resolves a handle to its own key: the empty name is the key itself.
-LSTATUS DeleteOpenKey(HKEY key) { return RegDeleteKeyA(key, ""); }
-
-LSTATUS WatchTree(HKEY /*key*/, TreeWatch& /*watch*/) { return ERROR_NOT_SUPPORTED; }
-
-bool TreeWatch::Changed() const { return true; }
-#endif
 
 }  // namespace platform

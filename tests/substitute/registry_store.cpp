@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/registry_key.h"
 #include "platform/win32_api.h"
 #include "substitute/controls.h"
 
@@ -281,6 +282,16 @@ void RefuseRegistry(RegistryOperation operation, HKEY root, std::string_view pat
 std::size_t OpenKeyCount() { return TheStore().handles.size(); }
 
 }  // namespace platform::fake
+
+namespace platform {
+
+// A handle names its own key here, and the empty name is the key itself.
+LSTATUS DeleteOpenKey(HKEY key) { return RegDeleteKeyA(key, ""); }
+// Nothing here can watch a tree: the copy checks key by key.
+LSTATUS WatchTree(HKEY /*key*/, TreeWatch& /*watch*/) { return ERROR_NOT_SUPPORTED; }
+bool TreeWatch::Changed() const { return true; }
+
+}  // namespace platform
 
 UINT GetACP() { return 28591; }  // ISO 8859-1: each byte is the character of its value
 
