@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "live/live_registry_control.h"
 #include "registry/registry.h"
@@ -30,10 +31,8 @@ int main(int argc, char** argv) {
   const std::string copy = std::string(kBase) + "\\Copy";
   std::printf("%-8s %15s %15s %15s %15s\n", "keys", "CopyTree", "key by key", "least a copy",
               "DeleteTree");
-  for (int keys : {quick ? 100 : 1000, quick ? 0 : 10000}) {
-    if (keys == 0) {
-      continue;
-    }
+  const std::vector<int> sizes = quick ? std::vector{100} : std::vector{1000, 10000};
+  for (int keys : sizes) {
     RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
     bench::Build(source, keys);
     registry::Registry reg;
